@@ -1,0 +1,125 @@
+// The discovery broadcast: one GVCP DISCOVERY from every local IPv4 address, one record per answer.
+
+#include <cstddef>
+#include <cstring>
+
+#include "TaviSDK/Discovery.h"
+#include "discovery/address_text.h"
+#include "net/adapter_source.h"
+#include "net/gvcp_protocol.h"
+#include "net/udp_socket.h"
+
+namespace {
+
+constexpr int kDiscoveryTimeoutMs = 500;
+constexpr int kMinimumMtu = 1500;
+constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
+
+// One local address being searched, with the adapter facts that go into each record.
+struct SearchedAddress {
+    const tavi::net::Adapter* adapter;
+    uint32_t local_ip;
+    const tavi::net::AdapterAddress* entry;
+    int mtu;
+};
+
+void BuildDiscoveryCommand(uint8_t (&command)[tavi::gvcp::kHeaderSize], uint16_t request_id) {
+    tavi::gvcp::PutCommandHeader(command, tavi::gvcp::kFlagsDiscovery, tavi::gvcp::kDiscoveryCmd, 0, request_id);
+}
+
+// The camera half of a record, from an acknowledge already checked to be well sized.
+void FillCameraHalf(const uint8_t (&ack)[tavi::gvcp::kDiscoveryAckSize], size_t size, DiscoveryInfo* record) {
+    using namespace tavi::gvcp;
+    record->mac_high = GetU16(ack, size, kDiscMacHigh);
+    record->mac_low = GetU32(ack, size, kDiscMacLow);
+    record->camera_ip = GetU32(ack, size, kDiscCurrentIp);
+    record->camera_mask = GetU32(ack, size, kDiscCurrentMask);
+    record->camera_gateway = GetU32(ack, size, kDiscGateway);
+    // The six texts lie back to back in both layouts and are copied as one raw block; the receive
+    // buffer is zeroed to its full size, so a short acknowledge gives empty texts.
+    static_assert(offsetof(DiscoveryInfo, user_name) + sizeof record->user_name -
+                      offsetof(DiscoveryInfo, manufacturer_name) ==
+                  kDiscTextBlockSize);
+    std::memcpy(reinterpret_cast<char*>(record) + offsetof(DiscoveryInfo, manufacturer_name), ack + kDiscTextBlock,
+                kDiscTextBlockSize);
+}
+
+}  // namespace
+
+int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
+    request_id = 1;
+    std::vector<tavi::net::Adapter> adapters;
+    if (!tavi::net::ListAdapters(&adapters)) {
+        TAVI_LOG_ERROR(&log,
+                       "[function:DiscoverCameraWin32] The memory space for storing network card information "
+                       "has not been applied for, error code: %d",
+                       -3);
+        return -3;
+    }
+    bool socket_failure_reported = false;
+    int found = 0;
+    for (const tavi::net::Adapter& adapter : adapters) {
+        const int mtu = tavi::net::AdapterMtu(adapter.name);
+        if (mtu > 0) TAVI_LOG_INFO(&log, "[function:DiscoverCameraWin32] Get the mtu. the mtu: %d.", mtu);
+        if (mtu < kMinimumMtu) {
+            TAVI_LOG_ERROR(&log, "[function:DiscoverCameraWin32] Get the mtu error. the mtu: %d, error code: %d",
+                           mtu, -13);
+        }
+        for (const tavi::net::AdapterAddress& entry : adapter.addresses) {
+            const uint32_t local_ip = tavi::ParseIpText(&log, entry.address.c_str());
+            if (local_ip == 0) continue;
+
+            const int socket = open_udp_socket();
+            if (socket < 0) {
+                if (!socket_failure_reported) {
+                    TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] Init the socket error.");
+                    socket_failure_reported = true;
+                }
+                TAVI_LOG_ERROR(&log, "[function:DiscoverCameraWin32] Failed to initialize socket, error code: %d",
+                               -6);
+                continue;  // the next address may still get a socket
+            }
+            tavi::net::SetReceiveTimeout(socket, kDiscoveryTimeoutMs);
+            tavi::net::EnableBroadcast(socket);
+            // A camera on a foreign subnet answers by broadcast, which a socket bound to a unicast
+            // address never hears: bind to any address, but only on this adapter, and send with
+            // this address as source through this adapter.
+            tavi::net::BindSocketToInterface(socket, adapter.name.c_str());
+            if (bind_udp_socket(socket, 0, 0) < 0) {
+                TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] bind socket error.");
+                tavi::net::close_udp_socket(socket);
+                continue;
+            }
+            uint8_t command[tavi::gvcp::kHeaderSize];
+            BuildDiscoveryCommand(command, request_id);
+            if (tavi::net::SendUdpThroughInterface(socket, adapter.index, local_ip, kLimitedBroadcast,
+                                                   tavi::gvcp::kPort, command, sizeof command) < 0) {
+                TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] the ack of the send request is error.");
+                tavi::net::close_udp_socket(socket);
+                continue;
+            }
+            const SearchedAddress searched{&adapter, local_ip, &entry, mtu};
+            while (true) {
+                uint8_t ack[tavi::gvcp::kDiscoveryAckSize] = {};
+                const int size = receive_udp(socket, ack, sizeof ack);
+                if (size < 0) break;
+                const size_t ack_size = static_cast<size_t>(size);
+                if (ack_size < tavi::gvcp::kHeaderSize ||
+                    ack_size - tavi::gvcp::kHeaderSize != tavi::gvcp::GetU16(ack, ack_size, tavi::gvcp::kAckLength)) {
+                    continue;
+                }
+                DiscoveryInfo record{};
+                FillCameraHalf(ack, ack_size, &record);
+                record.pc_ip = tavi::ParseIpText(&log, searched.entry->address.c_str());
+                record.pc_mask = tavi::ParseIpText(&log, searched.entry->mask.c_str());
+                record.pc_gateway = tavi::ParseIpText(&log, searched.adapter->gateway.c_str());
+                record.mtu = searched.mtu;
+                std::strncpy(record.adapter_name, searched.adapter->name.c_str(), sizeof record.adapter_name - 1);
+                (*list)->push_back(record);
+                ++found;
+            }
+            tavi::net::close_udp_socket(socket);
+        }
+    }
+    return found;
+}

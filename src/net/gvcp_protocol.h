@@ -1,0 +1,104 @@
+#pragma once
+// The GVCP (GigE Vision control protocol) layouts as the library sends and reads them. Every byte
+// offset of a control datagram is named here and nowhere else; fields are big-endian on the wire.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace tavi::gvcp {
+
+inline constexpr uint16_t kPort = 3956;
+inline constexpr uint8_t kKey = 0x42;
+
+// Flags of a command header.
+inline constexpr uint8_t kFlagAckRequired = 0x01;
+inline constexpr uint8_t kFlagBroadcastAckAllowed = 0x10;
+inline constexpr uint8_t kFlagsDiscovery = 0x11;
+inline constexpr uint8_t kFlagsForceIpBroadcast = 0x11;
+inline constexpr uint8_t kFlagsForceIpUnicast = 0x88;
+
+// Command and acknowledge codes.
+inline constexpr uint16_t kDiscoveryCmd = 0x0002;
+inline constexpr uint16_t kDiscoveryAck = 0x0003;
+inline constexpr uint16_t kForceIpCmd = 0x0004;
+inline constexpr uint16_t kForceIpAck = 0x0005;
+inline constexpr uint16_t kPacketResendCmd = 0x0040;
+inline constexpr uint16_t kReadRegCmd = 0x0080;
+inline constexpr uint16_t kReadRegAck = 0x0081;
+inline constexpr uint16_t kWriteRegCmd = 0x0082;
+inline constexpr uint16_t kWriteRegAck = 0x0083;
+inline constexpr uint16_t kReadMemCmd = 0x0084;
+inline constexpr uint16_t kReadMemAck = 0x0085;
+inline constexpr uint16_t kWriteMemCmd = 0x0086;
+inline constexpr uint16_t kWriteMemAck = 0x0087;
+
+// Command header: key, flags, command, length (of what follows the header), request id.
+inline constexpr size_t kCmdKey = 0;
+inline constexpr size_t kCmdFlags = 1;
+inline constexpr size_t kCmdCommand = 2;
+inline constexpr size_t kCmdLength = 4;
+inline constexpr size_t kCmdRequestId = 6;
+inline constexpr size_t kHeaderSize = 8;
+
+// Acknowledge header: status, acknowledge code, length, acknowledge id.
+inline constexpr size_t kAckStatus = 0;
+inline constexpr size_t kAckCode = 2;
+inline constexpr size_t kAckLength = 4;
+inline constexpr size_t kAckId = 6;
+
+// DISCOVERY acknowledge payload, offsets from the start of the datagram.
+inline constexpr size_t kDiscoveryAckSize = 256;
+inline constexpr size_t kDiscMacHigh = 18;
+inline constexpr size_t kDiscMacLow = 20;
+inline constexpr size_t kDiscCurrentIp = 44;
+inline constexpr size_t kDiscCurrentMask = 60;
+inline constexpr size_t kDiscGateway = 76;
+inline constexpr size_t kDiscTextBlock = 80;  // manufacturer name to user name, 176 raw bytes
+inline constexpr size_t kDiscTextBlockSize = 176;
+
+// FORCEIP command, offsets from the start of the datagram.
+inline constexpr size_t kForceIpCmdSize = 64;
+inline constexpr uint16_t kForceIpPayloadLength = 56;
+inline constexpr size_t kForceIpMacHigh = 10;
+inline constexpr size_t kForceIpMacLow = 12;
+inline constexpr size_t kForceIpStaticIp = 28;
+inline constexpr size_t kForceIpStaticMask = 44;
+inline constexpr size_t kForceIpStaticGateway = 60;
+inline constexpr size_t kForceIpAckMaxSize = 8;
+
+// Big-endian field access. Readers check the datagram's size and give 0 past its end.
+inline void PutU16(uint8_t* bytes, size_t offset, uint16_t value) {
+    bytes[offset] = static_cast<uint8_t>(value >> 8);
+    bytes[offset + 1] = static_cast<uint8_t>(value);
+}
+
+inline void PutU32(uint8_t* bytes, size_t offset, uint32_t value) {
+    bytes[offset] = static_cast<uint8_t>(value >> 24);
+    bytes[offset + 1] = static_cast<uint8_t>(value >> 16);
+    bytes[offset + 2] = static_cast<uint8_t>(value >> 8);
+    bytes[offset + 3] = static_cast<uint8_t>(value);
+}
+
+inline uint16_t GetU16(const uint8_t* bytes, size_t size, size_t offset) {
+    if (offset + 2 > size) return 0;
+    return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
+}
+
+inline uint32_t GetU32(const uint8_t* bytes, size_t size, size_t offset) {
+    if (offset + 4 > size) return 0;
+    return (static_cast<uint32_t>(bytes[offset]) << 24) | (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
+           (static_cast<uint32_t>(bytes[offset + 2]) << 8) | bytes[offset + 3];
+}
+
+// Writes a command header.
+inline void PutCommandHeader(uint8_t* bytes, uint8_t flags, uint16_t command, uint16_t length,
+                             uint16_t request_id) {
+    bytes[kCmdKey] = kKey;
+    bytes[kCmdFlags] = flags;
+    PutU16(bytes, kCmdCommand, command);
+    PutU16(bytes, kCmdLength, length);
+    PutU16(bytes, kCmdRequestId, request_id);
+}
+
+}  // namespace tavi::gvcp
