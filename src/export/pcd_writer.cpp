@@ -35,7 +35,8 @@ void MarkMissingPoints(float* decoded, size_t count) {
         for (size_t n = begin; n < end; ++n) {
             float* point = decoded + 3 * n;
             if (!IsMissingInPcd(point[2])) continue;
-            for (int axis = 0; axis < 3; ++axis) std::memcpy(point + axis, &kMissingWord, sizeof kMissingWord);
+            for (int axis = 0; axis < 3; ++axis)
+                std::memcpy(point + axis, &kMissingWord, sizeof kMissingWord);
         }
     });
 }
@@ -43,7 +44,7 @@ void MarkMissingPoints(float* decoded, size_t count) {
 // Points that the header claims but the payload lacks are written as missing points.
 bool WriteMissingPoints(FILE* file, size_t count) {
     static constexpr size_t kChunkPoints = 4096;
-    static const std::array<uint32_t, kChunkPoints * 3> chunk = [] {
+    static const std::array<uint32_t, kChunkPoints* 3> chunk = [] {
         std::array<uint32_t, kChunkPoints * 3> words;
         words.fill(kMissingWord);
         return words;
@@ -60,7 +61,8 @@ bool WriteMissingPoints(FILE* file, size_t count) {
 
 int WritePcdFile(const PhotoInfo& frame, const char* path) {
     const CloudExtent extent = ExtentOf(frame);
-    auto* decoded = static_cast<float*>(std::malloc((extent.stored * kDecodedPointFloats + 1) * sizeof(float)));
+    auto* decoded =
+        static_cast<float*>(std::malloc((extent.stored * kDecodedPointFloats + 1) * sizeof(float)));
     if (decoded == nullptr) return TAVI_ERR_NO_WRITER;
     DecodePoints(frame.data, extent.stored, frame.cloud_unit, decoded);
     MarkMissingPoints(decoded, extent.stored);
@@ -85,15 +87,17 @@ int WritePcdFile(const PhotoInfo& frame, const char* path) {
 int GigeCamera::SavePointCloudToPcd(PhotoInfo& frame, char* path) {
     const PhotoInfo* checked = tavi::FrameAddress(frame);
     if (!tavi::IsCloudFrame(checked) || path == nullptr) {
-        TAVI_LOG_ERROR(&log,
-                       "[function:SavePointCloudToPcd] Failed to save point cloud data due to the pixel_format "
-                       "error, error code: %d",
-                       TAVI_ERR_INVALID_ARGUMENT);
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:SavePointCloudToPcd] Failed to save point cloud data due to the pixel_format "
+            "error, error code: %d",
+            TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
     const int result = tavi::WritePcdFile(*checked, path);
     if (result != TAVI_OK) {
-        TAVI_LOG_ERROR(&log, "[function:SavePointCloudToPcd] Failed to save point cloud data, error code: %d", result);
+        TAVI_LOG_ERROR(&log, "[function:SavePointCloudToPcd] Failed to save point cloud data, error code: %d",
+                       result);
     }
     return result;
 }

@@ -29,7 +29,9 @@ struct DecodedPointLines {
     float unit;
     LineEnd line_end;
 
-    float Coordinate(size_t n, int axis) const { return static_cast<float>(RawCoordinate(raw, n, axis)) / unit; }
+    float Coordinate(size_t n, int axis) const {
+        return static_cast<float>(RawCoordinate(raw, n, axis)) / unit;
+    }
     bool Selected(size_t n) const { return HasPositiveDepth(Coordinate(n, 2)); }
     char* Format(char* out, size_t n) const {
         for (int axis = 0; axis < 3; ++axis) {

@@ -10,7 +10,7 @@
 namespace tavi {
 
 class TextBuffer {
-public:
+  public:
     explicit TextBuffer(FILE* file);  // null: keep the text in memory
     ~TextBuffer();
     TextBuffer(const TextBuffer&) = delete;
@@ -28,7 +28,7 @@ public:
     bool FlushWith(const TextBuffer& tail);
     bool failed() const { return failed_; }
 
-private:
+  private:
     bool Grow(size_t at_least);
 
     FILE* file_;

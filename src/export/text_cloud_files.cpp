@@ -23,13 +23,15 @@ struct TextFileKind {
 constexpr TextFileKind kPlyFile{
     "[function:SavePointCloudToPly] Failed to save point cloud data due to the incoming parameters error, "
     "error code: %d",
-    "[function:SavePointCloudToPly] Failed to save point cloud data due to open the file error, error code: %d",
+    "[function:SavePointCloudToPly] Failed to save point cloud data due to open the file error, error code: "
+    "%d",
     "[function:SavePointCloudToPly] Failed to save point cloud data, error code: %d", true, true};
 
 constexpr TextFileKind kPointTextFile{
     "[function:SavePointCloudToTxt] Failed to save point cloud data due to the incoming parameters error, "
     "error code: %d",
-    "[function:SavePointCloudToTxt] Failed to save point cloud data due to open the file error, error code: %d",
+    "[function:SavePointCloudToTxt] Failed to save point cloud data due to open the file error, error code: "
+    "%d",
     "[function:SavePointCloudToTxt] Failed to save point cloud data, error code: %d", false, false};
 
 constexpr TextFileKind kFusedTextFile{
@@ -50,7 +52,8 @@ void AppendPlyHeader(TextBuffer& buffer, size_t vertices) {
 // Opens the file, writes the optional header and the lines, and closes it: 0, -42 (not opened) or
 // -41 (not written completely), with the kind's log line.
 template <class Lines>
-int WriteTextFile(cameralog* log, const TextFileKind& kind, const char* path, const Lines& lines, size_t count) {
+int WriteTextFile(cameralog* log, const TextFileKind& kind, const char* path, const Lines& lines,
+                  size_t count) {
     FILE* file = std::fopen(path, "wb");
     if (file == nullptr) {
         if (kind.says_open_failure_on_stdout) std::puts("open file error");

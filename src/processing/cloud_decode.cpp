@@ -24,7 +24,8 @@ constexpr int32_t S = 0x8000;
 
 __attribute__((always_inline)) inline void DecodeBlocks(const uint8_t* raw, size_t blocks, float unit,
                                                         float* out) {
-    const Ints8 sign_masks[3] = {{S, S, 0, S, S, 0, S, S}, {0, S, S, 0, S, S, 0, S}, {S, 0, S, S, 0, S, S, 0}};
+    const Ints8 sign_masks[3] = {
+        {S, S, 0, S, S, 0, S, S}, {0, S, S, 0, S, S, 0, S}, {S, 0, S, S, 0, S, S, 0}};
     const Floats8 divisor = {unit, unit, unit, unit, unit, unit, unit, unit};
     for (size_t block = 0; block < blocks; ++block) {
         const uint8_t* in = raw + block * kPointsPerBlock * kRawPointBytes;
@@ -45,7 +46,8 @@ void DecodeBlocksPortable(const uint8_t* raw, size_t blocks, float unit, float* 
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void DecodeBlocksAvx2(const uint8_t* raw, size_t blocks, float unit, float* out) {
+__attribute__((target("avx2"))) void DecodeBlocksAvx2(const uint8_t* raw, size_t blocks, float unit,
+                                                      float* out) {
     DecodeBlocks(raw, blocks, unit, out);
 }
 #endif
@@ -65,7 +67,8 @@ void DecodeRange(const uint8_t* raw, size_t begin, size_t end, uint32_t cloud_un
     decode_blocks(raw + begin * kRawPointBytes, blocks, static_cast<float>(cloud_unit),
                   out + begin * kDecodedPointFloats);
     const size_t tail = begin + blocks * kPointsPerBlock;
-    DecodePointsReference(raw + tail * kRawPointBytes, end - tail, cloud_unit, out + tail * kDecodedPointFloats);
+    DecodePointsReference(raw + tail * kRawPointBytes, end - tail, cloud_unit,
+                          out + tail * kDecodedPointFloats);
 }
 
 bool Overlaps(const void* a, size_t a_bytes, const void* b, size_t b_bytes) {
@@ -112,8 +115,9 @@ void DecodeFrame(const PhotoInfo& frame, float* out) {
 void GigeCamera::Convert3DPointFromCharToFloat(PhotoInfo& frame, float* output) {
     const PhotoInfo* checked = tavi::FrameAddress(frame);
     if (checked == nullptr || checked->data == nullptr || output == nullptr) {
-        TAVI_LOG_ERROR(&log, "[function:Convert3DPointFromCharToFloat] the incoming parameters error, error code: %d",
-                       TAVI_ERR_INVALID_ARGUMENT);
+        TAVI_LOG_ERROR(
+            &log, "[function:Convert3DPointFromCharToFloat] the incoming parameters error, error code: %d",
+            TAVI_ERR_INVALID_ARGUMENT);
         return;
     }
     tavi::DecodeFrame(*checked, output);

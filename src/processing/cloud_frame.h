@@ -12,8 +12,8 @@
 
 namespace tavi {
 
-inline constexpr size_t kRawPointBytes = 6;         // signed X, signed Y, unsigned Z, little-endian
-inline constexpr size_t kDecodedPointFloats = 3;    // X, Y, Z
+inline constexpr size_t kRawPointBytes = 6;              // signed X, signed Y, unsigned Z, little-endian
+inline constexpr size_t kDecodedPointFloats = 3;         // X, Y, Z
 inline constexpr double kNoMeasurementDepth = 0.000001;  // |Z| not above it: the point has no measurement
 
 // A frame reached through a reference that a caller may have formed from a null pointer: the address
@@ -76,7 +76,9 @@ inline void WriteBackPoint(uint8_t* raw, size_t point, float unit, const float* 
     for (int axis = 0; axis < 3; ++axis) StoreRawWord(raw, point, axis, QuantiseToRaw(unit, xyz[axis]));
 }
 
-inline void ClearRawPoint(uint8_t* raw, size_t point) { std::memset(raw + point * kRawPointBytes, 0, kRawPointBytes); }
+inline void ClearRawPoint(uint8_t* raw, size_t point) {
+    std::memset(raw + point * kRawPointBytes, 0, kRawPointBytes);
+}
 
 // The three tests of "has a measurement" the operations use: the filters test the magnitude, the
 // PLY and text writers the signed depth, and the PCD writer calls a point missing below the threshold.

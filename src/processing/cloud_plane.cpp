@@ -24,12 +24,15 @@ struct PlaneOperation {
 };
 
 constexpr PlaneOperation kPlaneOperations[3] = {
-    {0, "[function:GetCloudPlaneX] Failed to get the plane X of cloud due to the incoming parameters error, "
-        "error code: %d"},
-    {1, "[function:GetCloudPlaneY] Failed to get the plane Y of cloud due to the incoming parameters error, "
-        "error code: %d"},
-    {2, "[function:GetCloudPlaneZ] Failed to get the plane Z of cloud due to the incoming parameters error, "
-        "error code: %d"},
+    {0,
+     "[function:GetCloudPlaneX] Failed to get the plane X of cloud due to the incoming parameters error, "
+     "error code: %d"},
+    {1,
+     "[function:GetCloudPlaneY] Failed to get the plane Y of cloud due to the incoming parameters error, "
+     "error code: %d"},
+    {2,
+     "[function:GetCloudPlaneZ] Failed to get the plane Z of cloud due to the incoming parameters error, "
+     "error code: %d"},
 };
 
 }  // namespace
@@ -63,10 +66,11 @@ void ExtractPlane(const PhotoInfo& frame, short* plane, int axis) {
 int GigeCamera::GetCloudPlane(PhotoInfo& frame, short* plane, int axis) {
     const PhotoInfo* checked = tavi::FrameAddress(frame);
     if (!tavi::IsCloudFrame(checked) || plane == nullptr || axis < 0 || axis > 2) {
-        TAVI_LOG_ERROR(&log,
-                       "[function:GetCloudPlane] Failed to get the plane of cloud due to the incoming parameters "
-                       "error, error code: %d",
-                       TAVI_ERR_INVALID_ARGUMENT);
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:GetCloudPlane] Failed to get the plane of cloud due to the incoming parameters "
+            "error, error code: %d",
+            TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
     tavi::ExtractPlane(*checked, plane, axis);
@@ -83,6 +87,12 @@ int GigeCamera::GetCloudPlaneOfAxis(PhotoInfo& frame, short* plane, int axis) {
     return TAVI_OK;
 }
 
-int GigeCamera::GetCloudPlaneX(PhotoInfo& frame, short* plane) { return GetCloudPlaneOfAxis(frame, plane, 0); }
-int GigeCamera::GetCloudPlaneY(PhotoInfo& frame, short* plane) { return GetCloudPlaneOfAxis(frame, plane, 1); }
-int GigeCamera::GetCloudPlaneZ(PhotoInfo& frame, short* plane) { return GetCloudPlaneOfAxis(frame, plane, 2); }
+int GigeCamera::GetCloudPlaneX(PhotoInfo& frame, short* plane) {
+    return GetCloudPlaneOfAxis(frame, plane, 0);
+}
+int GigeCamera::GetCloudPlaneY(PhotoInfo& frame, short* plane) {
+    return GetCloudPlaneOfAxis(frame, plane, 1);
+}
+int GigeCamera::GetCloudPlaneZ(PhotoInfo& frame, short* plane) {
+    return GetCloudPlaneOfAxis(frame, plane, 2);
+}

@@ -113,7 +113,8 @@ int GridFilterReference(PhotoInfo& frame, int min_population) {
             }
             counts[(ix * c + iy) * c + iz] += 1;
         }
-        for (size_t cell = 0; cell < cells; ++cell) sparse[cell] = counts[cell] >= 1 && counts[cell] < min_population;
+        for (size_t cell = 0; cell < cells; ++cell)
+            sparse[cell] = counts[cell] >= 1 && counts[cell] < min_population;
         for (size_t n = 0; n < stored; ++n) {
             float* p = decoded + 3 * n;
             if (!(std::fabs(p[2]) > kNoMeasurementDepth)) continue;
@@ -132,7 +133,7 @@ namespace {
 // id. Ids stay put when the table grows, so a point's id found in the counting pass serves the removal
 // pass without a second look-up.
 class CellPopulation {
-public:
+  public:
     static constexpr uint32_t kNoCell = 0xFFFFFFFF;
 
     uint32_t Add(uint64_t key) {
@@ -153,7 +154,7 @@ public:
 
     uint32_t Population(uint32_t id) const { return populations_[id]; }
 
-private:
+  private:
     struct Slot {
         uint64_t key;
         uint32_t id;
@@ -233,7 +234,8 @@ int GridFilter(PhotoInfo& frame, int min_population) {
         SplitAcrossCores(stored, [&](size_t begin, size_t end) {
             for (size_t n = begin; n < end; ++n) {
                 const uint32_t id = cell_ids[n];
-                const bool removed = id == kOutside || (id != kUnmeasured && population.Population(id) < needed);
+                const bool removed =
+                    id == kOutside || (id != kUnmeasured && population.Population(id) < needed);
                 if (removed) {
                     ClearRawPoint(frame.data, n);
                 } else {
@@ -262,9 +264,9 @@ int GigeCamera::SpatialFilterPointcloud(PhotoInfo& frame, int min_population) {
     }
     const int result = tavi::GridFilter(*checked, min_population);
     if (result != TAVI_OK) {
-        TAVI_LOG_ERROR(&log,
-                       "[function:SpatialFilterPointcloud] Failed to allocate the working memory, error code: %d",
-                       result);
+        TAVI_LOG_ERROR(
+            &log, "[function:SpatialFilterPointcloud] Failed to allocate the working memory, error code: %d",
+            result);
     }
     return result;
 }

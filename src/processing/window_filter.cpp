@@ -25,10 +25,10 @@ constexpr double kMaxTolerance = 15.0;
 // grid stops two rows past the last row with data. A lying header thus never sizes the work.
 struct FilterGrid {
     size_t width = 0;
-    size_t rows = 0;          // rows of the working grid
-    size_t last_centre = 0;   // last centre row to visit (inclusive)
+    size_t rows = 0;         // rows of the working grid
+    size_t last_centre = 0;  // last centre row to visit (inclusive)
     bool has_centres = false;
-    size_t stored = 0;        // points with data in the payload
+    size_t stored = 0;  // points with data in the payload
     size_t points() const { return width * rows; }
 };
 
@@ -46,10 +46,13 @@ FilterGrid GridOf(const PhotoInfo& frame) {
     return grid;
 }
 
-float ToleranceOf(double k, float zc) { return static_cast<float>(std::min(k * kToleranceFactor * zc, kMaxTolerance)); }
+float ToleranceOf(double k, float zc) {
+    return static_cast<float>(std::min(k * kToleranceFactor * zc, kMaxTolerance));
+}
 
 float* DecodedCopy(const PhotoInfo& frame, const FilterGrid& grid, bool reference) {
-    auto* decoded = static_cast<float*>(std::malloc((grid.points() * kDecodedPointFloats + 1) * sizeof(float)));
+    auto* decoded =
+        static_cast<float*>(std::malloc((grid.points() * kDecodedPointFloats + 1) * sizeof(float)));
     if (decoded == nullptr) return nullptr;
     const size_t decodable = std::min(grid.stored, grid.points());
     if (reference) {
@@ -192,14 +195,16 @@ int WindowFilter(PhotoInfo& frame, double k) {
 void GigeCamera::FilterPointCloud(PhotoInfo& frame, double k) {
     PhotoInfo* checked = tavi::FrameAddress(frame);
     if (!tavi::IsCloudFrame(checked)) {
-        TAVI_LOG_ERROR(&log,
-                       "[function:FilterPointCloud] Failed to filter point cloud data due to the pixel_format "
-                       "error, error code: %d",
-                       TAVI_ERR_INVALID_ARGUMENT);
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:FilterPointCloud] Failed to filter point cloud data due to the pixel_format "
+            "error, error code: %d",
+            TAVI_ERR_INVALID_ARGUMENT);
         return;
     }
     if (tavi::WindowFilter(*checked, k) != TAVI_OK) {
-        TAVI_LOG_ERROR(&log, "[function:FilterPointCloud] Failed to allocate the working memory, error code: %d",
+        TAVI_LOG_ERROR(&log,
+                       "[function:FilterPointCloud] Failed to allocate the working memory, error code: %d",
                        TAVI_ERR_INVALID_ARGUMENT);
     }
 }
