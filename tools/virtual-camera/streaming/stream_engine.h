@@ -83,6 +83,7 @@ struct EngineOptions {
     uint16_t first_source_port = 0;    // channel n sends from this port + n; 0 = ports the system picks
     uint32_t resend_ring_blocks = 16;  // recent blocks per channel that a resend can still reach
     uint32_t noise_variants = 4;       // distinct noisy renderings cycled through, per channel
+    uint64_t scene_seed = 1;           // seed of the noise and the stray points
     FaultSettings faults;
 };
 
