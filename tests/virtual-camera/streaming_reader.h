@@ -92,7 +92,7 @@ class Listener {
     }
 
     // Every datagram until none has come for `quiet`.
-    std::vector<Packet> ReceiveUntilQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+    std::vector<Packet> ReceiveUntilQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(200)) {
         std::vector<Packet> packets;
         while (auto packet = Receive(quiet)) packets.push_back(std::move(*packet));
         return packets;

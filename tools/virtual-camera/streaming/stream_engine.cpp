@@ -393,14 +393,12 @@ struct StreamEngine::Impl {
             auto found =
                 std::find_if(channel.ring.begin(), channel.ring.end(),
                              [block_id](const BlockRecord& r) { return r.used && r.block_id == block_id; });
-            const uint64_t requested = last >= first ? uint64_t{last} - first + 1 : 0;
-            if (found == channel.ring.end() || first > found->layout.TrailerId()) {
-                channel.counters.resend_unavailable += requested;
+            if (found == channel.ring.end() || first > last || first > found->layout.TrailerId()) {
+                ++channel.counters.resend_unavailable;
                 return;
             }
             record = *found;
             const uint32_t clipped = std::min(last, record.layout.TrailerId());
-            channel.counters.resend_unavailable += requested - (uint64_t{clipped} - first + 1);
             ReseedResend(channel, current.seed, generation);
             PlanResend(record.layout, first, clipped, current, &channel.resend_random, &plan, &dropped);
         }
