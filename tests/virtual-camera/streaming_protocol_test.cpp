@@ -148,7 +148,7 @@ TEST_F(ProtocolTest, DropOnceLosesTheChosenPacketsOnlyInTheirFirstTransmission) 
 }
 
 TEST_F(ProtocolTest, DropRatioLosesARepeatableShareOfFirstTransmissions) {
-    auto lost_packets = [this](uint64_t seed) {
+    auto lost_packets = [](uint64_t seed) {
         Listener listener;
         vcam::StreamEngine engine(QuietOptions());
         EXPECT_TRUE(engine.SetFault("drop_first", "0.3"));
