@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "scene/scene.h"
 #include "streaming_fixture.h"
@@ -342,6 +343,30 @@ TEST(SceneModel, PixelRaysOfEverySensorProjectBackToThePixelCentre) {
             }
         }
     }
+}
+
+TEST(SceneModel, CalibrationBytesHoldTheFloatsLittleEndianInMemoryOrder) {
+    auto float_at = [](const uint8_t* p) {
+        const uint32_t bits =
+            uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+        float value;
+        std::memcpy(&value, &bits, sizeof(value));
+        return value;
+    };
+    for (uint32_t sensor = 0; sensor < vcam::kSensorCount; ++sensor) {
+        uint8_t internal[56], external[48];
+        StreamEngine::CalibrationBytes(sensor, internal, external);
+        const CalibrationBlock c = StreamEngine::Calibration(sensor);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(float_at(internal + 4 * i), c.distortion[i]);
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(float_at(internal + 20 + 4 * i), c.intrinsic[i]);
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(float_at(external + 4 * i), c.rotation[i]);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(float_at(external + 36 + 4 * i), c.translation[i]);
+    }
+    const CalibrationBlock depth = StreamEngine::Calibration(0);
+    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(depth.rotation[i], identity[i]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(depth.translation[i], 0);
+    EXPECT_NE(StreamEngine::Calibration(1).translation[0], 0);  // the colour sensor sits beside it
 }
 
 TEST(SceneModel, PayloadSizeFollowsFormatAndSensor) {

@@ -587,4 +587,19 @@ bool StreamEngine::SupportsFormat(uint32_t sensor, uint32_t pixel_format) {
 
 CalibrationBlock StreamEngine::Calibration(uint32_t sensor) { return scene::SensorCalibration(sensor); }
 
+void StreamEngine::CalibrationBytes(uint32_t sensor, uint8_t internal[56], uint8_t external[48]) {
+    const CalibrationBlock block = Calibration(sensor);
+    auto put_floats = [](const float* values, size_t count, uint8_t* out) {
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &values[i], sizeof(bits));
+            for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(bits >> (8 * b));
+        }
+    };
+    put_floats(block.distortion, 5, internal);
+    put_floats(block.intrinsic, 9, internal + 20);
+    put_floats(block.rotation, 9, external);
+    put_floats(block.translation, 3, external + 36);
+}
+
 }  // namespace vcam
