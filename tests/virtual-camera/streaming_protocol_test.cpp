@@ -271,6 +271,11 @@ TEST(EngineFaults, SetFaultAcceptsKnownKeysWithValuesInRangeOnly) {
         {"bandwidth", "0", true},
         {"bandwidth", "1e9", false},
         {"no_such_fault", "1", false},
+        {"noise", "0.2", true},
+        {"noise", "-1", false},
+        {"noise", "101", false},
+        {"outlier_ratio", "0.01", true},
+        {"outlier_ratio", "2", false},
         {"clear", "", true},
     };
     for (const Case& c : cases)
@@ -279,6 +284,31 @@ TEST(EngineFaults, SetFaultAcceptsKnownKeysWithValuesInRangeOnly) {
     EXPECT_DOUBLE_EQ(engine.Faults().truncate, 0.25);
     EXPECT_FALSE(engine.SetFault("truncate", "2"));
     EXPECT_DOUBLE_EQ(engine.Faults().truncate, 0.25);  // a refused value changes nothing
+}
+
+TEST(EngineFaults, NoiseCanBeSwitchedOffWhileRunning) {
+    vcam::EngineOptions options = QuietOptions();
+    options.noise = 0.5;
+    vcam::StreamEngine engine(options);
+    Listener listener;
+    vcam::ChannelSettings settings = SmallGrey();
+    settings.dest_ip = kLoopback;
+    settings.dest_port = listener.port();
+    ASSERT_TRUE(engine.Configure(kGreyChannel, settings));
+    ASSERT_TRUE(engine.Start(kGreyChannel, 10, true));
+    auto two_frames = [&] {
+        engine.SoftwareTrigger(kGreyChannel);
+        engine.SoftwareTrigger(kGreyChannel);
+        return Assemble(listener.ReceiveUntilQuiet());
+    };
+    const std::vector<Block> noisy = two_frames();
+    ASSERT_EQ(noisy.size(), 2u);
+    EXPECT_NE(noisy[0].image, noisy[1].image);
+    ASSERT_TRUE(engine.SetFault("noise", "0"));
+    ASSERT_TRUE(engine.SetFault("outlier_ratio", "0"));
+    const std::vector<Block> quiet = two_frames();
+    ASSERT_EQ(quiet.size(), 2u);
+    EXPECT_EQ(quiet[0].image, quiet[1].image);
 }
 
 TEST(EngineFaults, FaultsGivenAtConstructionApplyFromTheFirstBlock) {

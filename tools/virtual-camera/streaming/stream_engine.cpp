@@ -38,6 +38,7 @@ constexpr uint32_t kMaxPendingTriggers = 16;
 constexpr double kMinFrameRate = 0.01;
 constexpr double kMaxFrameRate = 1e6;
 constexpr int kSendBufferBytes = 8 << 20;
+constexpr double kMaxNoiseMm = 100;
 
 void LogError(const char* what) { std::fprintf(stderr, "vcam-stream: %s: %s\n", what, std::strerror(errno)); }
 
@@ -69,6 +70,7 @@ struct BlockRecord {
 // The renderings of the view a channel currently sends (used by its sender thread only).
 struct FrameSet {
     scene::SensorView view;
+    uint64_t scene_generation = 0;
     std::vector<Frame> frames;
     size_t next = 0;
 };
@@ -259,9 +261,16 @@ struct StreamEngine::Impl {
     Frame NextFrame(Channel& channel, const ChannelSettings& settings) {
         FrameSet& set = channel.frame_set;
         const scene::SensorView view = ViewOf(settings);
-        if (set.frames.empty() || !SameView(set.view, view)) {
-            scene::RenderParams params{options.noise, options.outlier_ratio, options.cloud_unit,
-                                       options.scene_seed, options.noise_variants};
+        scene::RenderParams params;
+        uint64_t generation;
+        {
+            std::lock_guard lock(scene_mutex);
+            params = {scene_noise, scene_outlier_ratio, options.cloud_unit, options.scene_seed,
+                      options.noise_variants};
+            generation = scene_generation;
+        }
+        if (set.frames.empty() || !SameView(set.view, view) || set.scene_generation != generation) {
+            set.scene_generation = generation;
             set.frames.clear();
             for (auto& frame : scene::RenderSensor(view, params)) {
                 set.frames.push_back(std::make_shared<const std::vector<uint8_t>>(std::move(frame)));
@@ -440,6 +449,8 @@ struct StreamEngine::Impl {
 
     bool ChangeFault(const std::string& key, const std::string& value) {
         if (key == "bandwidth") return ChangeBandwidth(value);
+        if (key == "noise") return ChangeScene(&scene_noise, value, kMaxNoiseMm);
+        if (key == "outlier_ratio") return ChangeScene(&scene_outlier_ratio, value, 1.0);
         std::lock_guard lock(faults_mutex);
         if (key == "clear") {
             faults = FaultSettings{};
@@ -464,6 +475,18 @@ struct StreamEngine::Impl {
         return true;
     }
 
+    // Noise and stray points are part of the rendering: a change renders every view again.
+    bool ChangeScene(double* field, const std::string& value, double max) {
+        errno = 0;
+        char* end = nullptr;
+        const double parsed = std::strtod(value.c_str(), &end);
+        if (value.empty() || errno != 0 || *end != '\0' || !(parsed >= 0 && parsed <= max)) return false;
+        std::lock_guard lock(scene_mutex);
+        *field = parsed;
+        ++scene_generation;
+        return true;
+    }
+
     void BumpSeedGeneration() { ++seed_generation; }
 
     EngineOptions options;
@@ -474,6 +497,11 @@ struct StreamEngine::Impl {
     FaultSettings faults;
     DropOnceList drop_once;
     uint64_t seed_generation = 1;  // under faults_mutex; changes whenever the seed is set
+
+    std::mutex scene_mutex;
+    double scene_noise = options.noise;
+    double scene_outlier_ratio = options.outlier_ratio;
+    uint64_t scene_generation = 1;
 
     std::mutex clock_mutex;
     std::shared_ptr<const std::function<uint64_t()>> camera_clock;

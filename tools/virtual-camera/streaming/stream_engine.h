@@ -136,8 +136,10 @@ class StreamEngine {
     // with don't-fragment: it is lost when the path cannot carry it. False when it could not leave.
     bool SendTestPacket(uint32_t channel, uint32_t size);
 
-    // Changes one fault (keys: the FaultSettings field names, plus "drop" for both drop ratios,
-    // "bandwidth" in bits/s and "clear" to remove every fault). False for an unknown key or value.
+    // Changes one fault (keys: the FaultSettings field names, plus "drop" for both drop ratios and
+    // "clear" to remove every fault) or a running setting ("bandwidth" in bits/s, 0 = unlimited;
+    // "noise" in mm, 0 … 100; "outlier_ratio", 0 … 1). False (nothing changed) for an unknown key
+    // or a value out of range.
     bool SetFault(const std::string& key, const std::string& value);
     FaultSettings Faults() const;
 
