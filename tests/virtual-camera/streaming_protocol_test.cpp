@@ -286,6 +286,20 @@ TEST(EngineFaults, SetFaultAcceptsKnownKeysWithValuesInRangeOnly) {
     EXPECT_DOUBLE_EQ(engine.Faults().truncate, 0.25);  // a refused value changes nothing
 }
 
+TEST(EngineFaults, FaultsGivenAtConstructionAreHeldToTheirRanges) {
+    vcam::EngineOptions options = QuietOptions();
+    options.faults.drop_first = 5;
+    options.faults.reorder = -1;
+    options.faults.oversize_bytes = 1 << 20;
+    options.faults.drop_once = "not a list";
+    vcam::StreamEngine engine(options);
+    const vcam::FaultSettings faults = engine.Faults();
+    EXPECT_EQ(faults.drop_first, 1.0);
+    EXPECT_EQ(faults.reorder, 0.0);
+    EXPECT_EQ(faults.oversize_bytes, 4096u);
+    EXPECT_EQ(faults.drop_once, "");
+}
+
 TEST(EngineFaults, NoiseCanBeSwitchedOffWhileRunning) {
     vcam::EngineOptions options = QuietOptions();
     options.noise = 0.5;

@@ -6,7 +6,7 @@ namespace vcam {
 namespace {
 
 // Where oversized payload packets take their surplus bytes from.
-const uint8_t kZeros[4096] = {};
+const uint8_t kZeros[kMaxOversizeBytes] = {};
 
 size_t WriteHeader(uint8_t* header, const BlockSource& block, const PacketSpec& packet) {
     constexpr size_t size = gvsp::kMaxHeaderBytes;
@@ -51,6 +51,7 @@ SendResult PacketBatch::Flush(int socket, size_t count) {
         if (sent < 0) {
             if (errno == EINTR) continue;
             ++result.errors;  // the first message of the rest failed (too large, no route, ...): skip it
+            result.last_error = errno;
             ++done;
             continue;
         }
@@ -81,6 +82,7 @@ SendResult PacketBatch::Send(int socket, const sockaddr_in& destination, const B
         total.packets += batch.packets;
         total.bytes += batch.bytes;
         total.errors += batch.errors;
+        if (batch.errors > 0) total.last_error = batch.last_error;
     }
     return total;
 }

@@ -27,6 +27,7 @@ struct SendResult {
     uint64_t packets = 0;
     uint64_t bytes = 0;  // IP bytes
     uint64_t errors = 0;
+    int last_error = 0;  // errno of the latest failed datagram
 };
 
 class PacketBatch {

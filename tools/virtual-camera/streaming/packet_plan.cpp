@@ -10,8 +10,6 @@
 namespace vcam {
 namespace {
 
-constexpr uint32_t kMaxOversizeBytes = 4096;
-
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
     if (text.empty() || text[0] == '-') return false;
     errno = 0;

@@ -13,6 +13,9 @@
 
 namespace vcam {
 
+// The most surplus bytes an oversized payload packet carries.
+inline constexpr uint32_t kMaxOversizeBytes = 4096;
+
 // Packets lost once each, by block id.
 using DropOnceList = std::map<uint16_t, std::set<uint32_t>>;
 

@@ -46,10 +46,17 @@ struct AtomicCounters {
     std::atomic<uint64_t> blocks_sent{0}, packets_sent{0}, bytes_sent{0}, packets_resent{0},
         packets_dropped{0}, resend_unavailable{0}, send_errors{0}, triggers_missed{0};
 
-    void Add(const SendResult& sent) {
+    std::atomic<int> logged_error{0};
+
+    // Counts what went out; a new kind of send failure is logged once.
+    void Add(uint32_t channel, const SendResult& sent) {
         packets_sent += sent.packets;
         bytes_sent += sent.bytes;
         send_errors += sent.errors;
+        if (sent.errors > 0 && logged_error.exchange(sent.last_error) != sent.last_error) {
+            std::fprintf(stderr, "vcam-stream: channel %u: packets not sent: %s\n", channel,
+                         std::strerror(sent.last_error));
+        }
     }
     ChannelCounters Copy() const {
         return {blocks_sent.load(),    packets_sent.load(),    bytes_sent.load(),
@@ -159,6 +166,22 @@ void FillTestPattern(std::vector<uint8_t>* body) {
     }
 }
 
+// Faults given at construction, held to the ranges SetFault enforces.
+FaultSettings Sanitised(FaultSettings faults) {
+    for (double* ratio : {&faults.drop_first, &faults.drop_resent, &faults.reorder, &faults.duplicate,
+                          &faults.error_status, &faults.truncate, &faults.oversize, &faults.leader_late}) {
+        *ratio = *ratio >= 0 && *ratio <= 1 ? *ratio : (*ratio > 1 ? 1.0 : 0.0);  // NaN counts as 0
+    }
+    faults.oversize_bytes = std::clamp<uint32_t>(faults.oversize_bytes, 1, kMaxOversizeBytes);
+    DropOnceList unused;
+    if (!ParseDropOnce(faults.drop_once, &unused)) {
+        std::fprintf(stderr, "vcam-stream: ignoring the unreadable drop_once list \"%s\"\n",
+                     faults.drop_once.c_str());
+        faults.drop_once.clear();
+    }
+    return faults;
+}
+
 }  // namespace
 
 struct StreamEngine::Impl {
@@ -197,7 +220,7 @@ struct StreamEngine::Impl {
     explicit Impl(const EngineOptions& engine_options)
         : options(engine_options),
           bucket(engine_options.bandwidth_bits_per_s),
-          faults(engine_options.faults) {
+          faults(Sanitised(engine_options.faults)) {
         ParseDropOnce(faults.drop_once, &drop_once);
         for (uint32_t n = 0; n < kStreamChannelCount; ++n) OpenChannel(n);
     }
@@ -329,8 +352,8 @@ struct StreamEngine::Impl {
         PlanFirstTransmission(record.layout, block_faults, drop_now, &channel.fault_random, &channel.plan,
                               &dropped);
         const BlockSource source{record.block_id, record.image, record.frame->data()};
-        channel.counters.Add(channel.batch.Send(channel.socket, Destination(settings), source, channel.plan,
-                                                &bucket, channel.stop));
+        channel.counters.Add(channel.index, channel.batch.Send(channel.socket, Destination(settings), source,
+                                                               channel.plan, &bucket, channel.stop));
         channel.counters.packets_dropped += dropped;
         ++channel.counters.blocks_sent;
     }
@@ -417,7 +440,7 @@ struct StreamEngine::Impl {
         const std::atomic<bool> never_stop{false};
         const SendResult sent =
             batch.Send(channel.socket, Destination(settings), source, plan, &bucket, never_stop);
-        channel.counters.Add(sent);
+        channel.counters.Add(channel.index, sent);
         channel.counters.packets_resent += sent.packets;
         channel.counters.packets_dropped += dropped;
     }
