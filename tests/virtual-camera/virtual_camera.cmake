@@ -14,7 +14,9 @@ if(TARGET tavi-virtual-camera)
     add_test(NAME vcam_description COMMAND tavi_vcam_description_tests)
     set_tests_properties(vcam_description PROPERTIES LABELS "unit;virtual-camera")
 
-    add_executable(tavi_vcam_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/camera_e2e_test.cpp)
+    add_executable(tavi_vcam_e2e_tests
+        ${CMAKE_CURRENT_LIST_DIR}/camera_e2e_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/camera_stream_e2e_test.cpp)
     target_include_directories(tavi_vcam_e2e_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(tavi_vcam_e2e_tests PRIVATE GTest::gtest GTest::gtest_main
         PkgConfig::PUGIXML PkgConfig::LIBZIP)
