@@ -30,3 +30,20 @@ if(TARGET tavi-virtual-camera)
     set_tests_properties(vcam_e2e PROPERTIES LABELS "e2e;virtual-camera" TIMEOUT 120
         ENVIRONMENT "TAVI_VIRTUAL_CAMERA=$<TARGET_FILE:tavi-virtual-camera>")
 endif()
+
+# A generic GigE Vision client as a peer, where Aravis and its Python binding are installed.
+if(TARGET tavi-virtual-camera)
+    execute_process(COMMAND /usr/bin/python3 -c "import gi; gi.require_version('Aravis', '0.8')"
+        RESULT_VARIABLE TAVI_ARAVIS_MISSING OUTPUT_QUIET ERROR_QUIET)
+    if(TAVI_ARAVIS_MISSING EQUAL 0)
+        add_test(NAME vcam_aravis_peer
+            COMMAND ${TAVI_NETNS_RUN}
+                --adapter tv0,169.254.1.1/16
+                --camera "tv0,169.254.1.10/16,--serial VC0 --mac 02:00:00:00:00:10"
+                -- /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/aravis_peer.py)
+        set_tests_properties(vcam_aravis_peer PROPERTIES LABELS "e2e;virtual-camera" TIMEOUT 60
+            ENVIRONMENT "TAVI_VIRTUAL_CAMERA=$<TARGET_FILE:tavi-virtual-camera>")
+    else()
+        message(STATUS "Aravis (gir1.2-aravis-0.8) not found: the generic-client test of the virtual camera is left out")
+    endif()
+endif()
