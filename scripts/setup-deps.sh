@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-pyftpdlib
+    python3 python3-pyftpdlib python3-gi gir1.2-aravis-0.8 aravis-tools-cli
     iproute2 util-linux tcpdump procps
 )
 
