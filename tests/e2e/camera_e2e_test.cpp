@@ -25,7 +25,6 @@ using tavi::test::Bytes;
 
 namespace {
 
-constexpr uint32_t kCcp = 0x0A00;
 constexpr uint32_t kTimestampControl = 0x0944;
 constexpr uint32_t kTimestampLatch = 0x2;
 
