@@ -23,6 +23,7 @@ constexpr uint32_t kHeartbeatTimeout = 0x0938;
 class ConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(fake.peer.ok()); }
+    void TearDown() override { std::remove((serial + ".log").c_str()); }
 
     int Connect(int mtu = 1500) {
         DiscoveryInfo info = fake.Info(mtu, serial.c_str());
