@@ -42,12 +42,12 @@ class StreamCore;
 }
 
 class TAVI_API GigeStream {
-public:
+  public:
     // Starts the receive thread on `data_socket`, which the stream owns from now on. Addresses and
     // ports are host order; a tick frequency of 0 stamps frames with the PC clock.
-    GigeStream(DataStreamPrivateInfo* info, unsigned short channel_index, int data_socket, int adapter_address,
-               int camera_address, int source_port, int local_port, int packet_payload_size,
-               int64_t tick_frequency, cameralog* log);
+    GigeStream(DataStreamPrivateInfo* info, unsigned short channel_index, int data_socket,
+               int adapter_address, int camera_address, int source_port, int local_port,
+               int packet_payload_size, int64_t tick_frequency, cameralog* log);
     // Stops and joins the thread (open frames are flushed), closes the sockets, frees every buffer.
     ~GigeStream();
     GigeStream(const GigeStream&) = delete;
@@ -64,8 +64,9 @@ public:
 
     // Counters: complete, incomplete, timed-out, not stored, flushed, block-id jumps, error-packet
     // blocks, truncated payload packets.
-    void GetBlockStatistics(unsigned* complete, unsigned* incomplete, unsigned* timed_out, unsigned* not_stored,
-                            unsigned* flushed, unsigned* id_jumps, unsigned* error_packet, unsigned* truncated);
+    void GetBlockStatistics(unsigned* complete, unsigned* incomplete, unsigned* timed_out,
+                            unsigned* not_stored, unsigned* flushed, unsigned* id_jumps,
+                            unsigned* error_packet, unsigned* truncated);
     // Counters: received, missing, format errors, unused, requested for resend, resent received,
     // duplicates.
     void GetPacketStatistics(unsigned* received, unsigned* missing, unsigned* format_errors, unsigned* unused,
@@ -89,6 +90,6 @@ public:
     int SetSendtoStreamPortBreakFirewallTimeout(unsigned timeout_us);
     int GetSendtoStreamPortBreakFirewallTimeout();
 
-private:
+  private:
     std::unique_ptr<tavi::stream::StreamCore> core_;
 };

@@ -118,10 +118,12 @@ void BlockAssembler::mark_received(StreamBlock* block, uint32_t packet_id) {
 
 StreamBlock* BlockAssembler::find_open_block(uint32_t block_id, int64_t now) {
     for (StreamBlock* block : all_blocks_) {
-        TAVI_LOG_DEBUG(config_.log, "[function:find_block_data] Error all_blocks addr is %X, all_blocks data is %x",
+        TAVI_LOG_DEBUG(config_.log,
+                       "[function:find_block_data] Error all_blocks addr is %X, all_blocks data is %x",
                        static_cast<unsigned>(reinterpret_cast<uintptr_t>(all_blocks_.data())),
                        static_cast<unsigned>(reinterpret_cast<uintptr_t>(block)));
-        TAVI_LOG_DEBUG(config_.log, "[function:find_block_data] Find block data in block_id is %d, block->block_id is %d",
+        TAVI_LOG_DEBUG(config_.log,
+                       "[function:find_block_data] Find block data in block_id is %d, block->block_id is %d",
                        block_id, block->block_id);
         if (block->block_id == block_id) {
             block->update_time_us = now;
@@ -131,7 +133,8 @@ StreamBlock* BlockAssembler::find_open_block(uint32_t block_id, int64_t now) {
     return nullptr;
 }
 
-StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length, uint32_t block_id, int64_t now) {
+StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length, uint32_t block_id,
+                                             int64_t now) {
     if (StreamBlock* open = find_open_block(block_id, now)) return open;
 
     // The 16-bit block id wraps from 65535 to 1, skipping 0: that step counts as one.
@@ -142,9 +145,10 @@ StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length
     if (signed_id > 0 && signed_last < 0) increment -= 1;
     // Before the first block there is nothing that could have been sent already.
     if (any_block_opened_ && increment >= -99 && increment <= 0) {
-        TAVI_LOG_INFO(config_.log,
-                      "[function:find_block_data] This block data has been sent. block_id: %d, last_block_id: %d.",
-                      block_id, last_block_id_);
+        TAVI_LOG_INFO(
+            config_.log,
+            "[function:find_block_data] This block data has been sent. block_id: %d, last_block_id: %d.",
+            block_id, last_block_id_);
         return nullptr;
     }
     const uint16_t status = gvsp::GetStatus(datagram, static_cast<size_t>(length));
@@ -163,10 +167,11 @@ StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length
                    payload_size_, config_.packet_payload_size, block->packet_number, block_id);
     if (increment > 1) {
         shared_.blocks.id_jumps.Add();
-        TAVI_LOG_DEBUG(config_.log,
-                       "[function:find_block_data] Recorded number of frames with lost data: a huge enlarge of "
-                       "block id is %d, id inc is %d, channel index is %d.",
-                       block_id, increment, config_.channel_index);
+        TAVI_LOG_DEBUG(
+            config_.log,
+            "[function:find_block_data] Recorded number of frames with lost data: a huge enlarge of "
+            "block id is %d, id inc is %d, channel index is %d.",
+            block_id, increment, config_.channel_index);
     }
     all_blocks_.push_back(block);
     last_block_id_ = block_id;
@@ -207,7 +212,8 @@ FrameBuffer* BlockAssembler::take_buffer() {
         return nullptr;
     }
     ++buffer_count_;
-    TAVI_LOG_DEBUG(config_.log, "[function:find_block_data] new a buffer and the length is %d.", buffer_count_);
+    TAVI_LOG_DEBUG(config_.log, "[function:find_block_data] new a buffer and the length is %d.",
+                   buffer_count_);
     return fresh;
 }
 
@@ -268,7 +274,8 @@ void BlockAssembler::prepare_frame(PhotoInfo& frame, uint32_t block_id) const {
 void BlockAssembler::process_packet_leader(StreamBlock* block, const uint8_t* datagram, int length,
                                            uint32_t packet_id) {
     if (block == nullptr || datagram == nullptr) {
-        TAVI_LOG_ERROR(config_.log, "[function:process_packet_leader] An error occurred in the incoming parameters.");
+        TAVI_LOG_ERROR(config_.log,
+                       "[function:process_packet_leader] An error occurred in the incoming parameters.");
         return;
     }
     if (packet_id != 0) {
@@ -284,9 +291,9 @@ void BlockAssembler::process_packet_leader(StreamBlock* block, const uint8_t* da
     frame.block_id = gvsp::GetBlockId(datagram, size);
     const bool camera_clock = payload_type != gvsp::kPayloadDeviceSpecific && config_.tick_frequency > 0 &&
                               size >= gvsp::kLeaderTimestampEnd;
-    const int64_t timestamp = camera_clock ? TicksToNanoseconds(gvsp::GetTimestampTicks(datagram, size),
-                                                                config_.tick_frequency)
-                                           : PcClockNanoseconds();
+    const int64_t timestamp =
+        camera_clock ? TicksToNanoseconds(gvsp::GetTimestampTicks(datagram, size), config_.tick_frequency)
+                     : PcClockNanoseconds();
     frame.timestamp_high = static_cast<uint32_t>(static_cast<uint64_t>(timestamp) >> 32);
     frame.timestamp_low = static_cast<uint32_t>(static_cast<uint64_t>(timestamp));
     if (payload_type == gvsp::kPayloadImage || payload_type == gvsp::kPayloadExtendedChunk) {
@@ -303,15 +310,17 @@ void BlockAssembler::process_packet_leader(StreamBlock* block, const uint8_t* da
             frame.size_y = image.size_y;
             frame.offset_x = image.offset_x;
             frame.offset_y = image.offset_y;
-            TAVI_LOG_DEBUG(config_.log,
-                           "[function:process_packet_leader] The data type is image or chunk data, that the width "
-                           "is %d, height is %d, pixel length is %d.",
-                           frame.width, frame.height, frame.pixel_format);
+            TAVI_LOG_DEBUG(
+                config_.log,
+                "[function:process_packet_leader] The data type is image or chunk data, that the width "
+                "is %d, height is %d, pixel length is %d.",
+                frame.width, frame.height, frame.pixel_format);
         }
     }
-    count_resent(block, 0,
-                 "[function:process_packet_leader] Timeouted, the leader packet is not received and requires to "
-                 "be resent.");
+    count_resent(
+        block, 0,
+        "[function:process_packet_leader] Timeouted, the leader packet is not received and requires to "
+        "be resent.");
 }
 
 uint32_t BlockAssembler::region_start(uint32_t packet_id) const {
@@ -326,7 +335,8 @@ uint32_t BlockAssembler::region_end(uint32_t packet_id) const {
 void BlockAssembler::process_packet_payload(StreamBlock* block, const uint8_t* datagram, uint32_t packet_id,
                                             uint32_t length) {
     if (block == nullptr || datagram == nullptr || length == 0) {
-        TAVI_LOG_ERROR(config_.log, "[function:process_packet_payload] An error occurred in the incoming parameters.");
+        TAVI_LOG_ERROR(config_.log,
+                       "[function:process_packet_payload] An error occurred in the incoming parameters.");
         return;
     }
     if (packet_id == 0 || packet_id > block->packet_number - 2) {
@@ -346,10 +356,11 @@ void BlockAssembler::process_packet_payload(StreamBlock* block, const uint8_t* d
     const uint32_t end = region_end(packet_id);
     uint32_t count = carried;
     if (count > end - start) {
-        TAVI_LOG_ERROR(config_.log,
-                       "[function:process_packet_payload] The data info: recv_num is %d, recv_payload_num is %d, "
-                       "packet_id is %d.",
-                       length, carried, packet_id);
+        TAVI_LOG_ERROR(
+            config_.log,
+            "[function:process_packet_payload] The data info: recv_num is %d, recv_payload_num is %d, "
+            "packet_id is %d.",
+            length, carried, packet_id);
         shared_.blocks.truncated.Add();
         count = end - start;
     }
@@ -365,7 +376,8 @@ void BlockAssembler::process_packet_payload(StreamBlock* block, const uint8_t* d
 
 void BlockAssembler::process_packet_tailer(StreamBlock* block, uint32_t packet_id) {
     if (block == nullptr) {
-        TAVI_LOG_ERROR(config_.log, "[function:process_packet_tailer] An error occurred in the incoming parameters.");
+        TAVI_LOG_ERROR(config_.log,
+                       "[function:process_packet_tailer] An error occurred in the incoming parameters.");
         return;
     }
     if (packet_id != block->packet_number - 1) {
@@ -374,9 +386,10 @@ void BlockAssembler::process_packet_tailer(StreamBlock* block, uint32_t packet_i
         shared_.packets.format_errors.Add();
         return;
     }
-    count_resent(block, packet_id,
-                 "[function:process_packet_tailer] Timeouted, the tailer packet is not received and requires to "
-                 "be resent.");
+    count_resent(
+        block, packet_id,
+        "[function:process_packet_tailer] Timeouted, the tailer packet is not received and requires to "
+        "be resent.");
 }
 
 void BlockAssembler::count_resent(StreamBlock* block, uint32_t packet_id, const char* message) {
@@ -390,7 +403,8 @@ void BlockAssembler::count_resent(StreamBlock* block, uint32_t packet_id, const 
 
 void BlockAssembler::packet_resend_check(StreamBlock* block, uint32_t last, int64_t now) {
     if (block == nullptr || shared_.settings.packet_resend_flag.load(std::memory_order_relaxed) == 0) return;
-    const double budget = block->packet_number * shared_.settings.packet_resend_ratio.load(std::memory_order_relaxed);
+    const double budget =
+        block->packet_number * shared_.settings.packet_resend_ratio.load(std::memory_order_relaxed);
     if (block->error_flag != 0 || block->packet_resend_num >= budget || last >= block->packet_number ||
         static_cast<int64_t>(block->last_valid_packet) + 1 > static_cast<int64_t>(last)) {
         return;
@@ -415,10 +429,11 @@ void BlockAssembler::packet_resend_check(StreamBlock* block, uint32_t last, int6
 bool BlockAssembler::request_run(StreamBlock* block, uint32_t first, uint32_t last, int64_t now) {
     const double ratio = shared_.settings.packet_resend_ratio.load(std::memory_order_relaxed);
     if (block->packet_resend_num >= block->packet_number * ratio) {
-        TAVI_LOG_INFO(config_.log,
-                      "[function:packet_resend_check] packet resend number over the ratio_: channel: %d, block id: "
-                      "%d, block->packet_resend_num: %d, ratio: %f.",
-                      config_.channel_index, block->block_id, block->packet_resend_num, ratio);
+        TAVI_LOG_INFO(
+            config_.log,
+            "[function:packet_resend_check] packet resend number over the ratio_: channel: %d, block id: "
+            "%d, block->packet_resend_num: %d, ratio: %f.",
+            config_.channel_index, block->block_id, block->packet_resend_num, ratio);
         return false;
     }
     send_packet_request(block->block_id, first, last);
@@ -440,7 +455,8 @@ void BlockAssembler::send_packet_request(uint32_t block_id, uint32_t first, uint
     const int sent = send_udp(peers_.resend_socket, peers_.camera_address, peers_.control_port, request,
                               static_cast<int>(sizeof request));
     if (sent < static_cast<int>(sizeof request)) {
-        TAVI_LOG_ERROR(config_.log, "[function:send_packet_request] Failed to send resend data to stream port.");
+        TAVI_LOG_ERROR(config_.log,
+                       "[function:send_packet_request] Failed to send resend data to stream port.");
     }
     TAVI_LOG_DEBUG(config_.log,
                    "[function:send_packet_request] The resend data info: channel: %d, block id: %d, "
@@ -481,23 +497,27 @@ void BlockAssembler::check_block_complete(StreamBlock* current, int64_t now) {
 void BlockAssembler::deliver(StreamBlock* block, BlockStatus status, int64_t now) {
     switch (status) {
         case kBlockComplete:
-            TAVI_LOG_DEBUG(config_.log,
-                           "[function:check_block_complete] Write data that has been completely received, block id: "
-                           "%d, channel index: %d, last valid packet: %d, the packet number is %d.",
-                           block->block_id, config_.channel_index, block->last_valid_packet, block->packet_number);
+            TAVI_LOG_DEBUG(
+                config_.log,
+                "[function:check_block_complete] Write data that has been completely received, block id: "
+                "%d, channel index: %d, last valid packet: %d, the packet number is %d.",
+                block->block_id, config_.channel_index, block->last_valid_packet, block->packet_number);
             break;
         case kBlockNextBlockArrived:
-            TAVI_LOG_DEBUG(config_.log,
-                           "[function:check_block_complete] No resend request and the next block data is comming, "
-                           "block id: %d.",
-                           block->block_id);
+            TAVI_LOG_DEBUG(
+                config_.log,
+                "[function:check_block_complete] No resend request and the next block data is comming, "
+                "block id: %d.",
+                block->block_id);
             break;
         case kBlockTimedOut:
-            TAVI_LOG_DEBUG(config_.log, "[function:check_block_complete] Write data wait time out, block id: %d.",
+            TAVI_LOG_DEBUG(config_.log,
+                           "[function:check_block_complete] Write data wait time out, block id: %d.",
                            block->block_id);
             break;
         default:
-            TAVI_LOG_DEBUG(config_.log, "[function:check_block_complete] Write data received error packet, block id: %d.",
+            TAVI_LOG_DEBUG(config_.log,
+                           "[function:check_block_complete] Write data received error packet, block id: %d.",
                            block->block_id);
             break;
     }
@@ -529,7 +549,8 @@ void BlockAssembler::count_delivery(const StreamBlock* block) {
 void BlockAssembler::clear_missing_bytes(const StreamBlock* block) {
     unsigned char* data = block->buffer->frame.data;
     for (uint32_t id = 1; id + 1 < block->packet_number; ++id) {
-        if (block->packets[id].written == 0) std::memset(data + region_start(id), 0, region_end(id) - region_start(id));
+        if (block->packets[id].written == 0)
+            std::memset(data + region_start(id), 0, region_end(id) - region_start(id));
     }
 }
 
@@ -541,12 +562,14 @@ void BlockAssembler::write_recive_data(StreamBlock* block, int64_t now) {
                        block->block_id);
     }
     bool whole = !block->format_error;
-    for (uint32_t id = 1; id + 1 < block->packet_number && whole; ++id) whole = block->packets[id].written != 0;
+    for (uint32_t id = 1; id + 1 < block->packet_number && whole; ++id)
+        whole = block->packets[id].written != 0;
     if (!whole) clear_missing_bytes(block);
     frame.reserved = (block->status == kBlockComplete && !whole) ? kBlockFormatError : block->status;
     shared_.ready_queue.Put(block->buffer);
     block->buffer = nullptr;
-    TAVI_LOG_INFO(config_.log, "[function:write_recive_data] write data statistics data. block : %d, channel_index_: %d.",
+    TAVI_LOG_INFO(config_.log,
+                  "[function:write_recive_data] write data statistics data. block : %d, channel_index_: %d.",
                   block->block_id, config_.channel_index);
     RecieveTimeStatistics(ClampToInt32(now - block->create_time_us));
     BlockRateStatistics(now);
@@ -583,13 +606,16 @@ void BlockAssembler::sendto_stream_source_data() {
     const int sent = send_udp(peers_.data_socket, peers_.camera_address, peers_.source_port, kFirewallBytes,
                               static_cast<int>(sizeof kFirewallBytes));
     if (sent < 2) {
-        TAVI_LOG_ERROR(config_.log, "[function:sendto_stream_source_data] Failed to send data to stream port.");
+        TAVI_LOG_ERROR(config_.log,
+                       "[function:sendto_stream_source_data] Failed to send data to stream port.");
     }
 }
 
 // ---- statistics ----------------------------------------------------------------------------------
 
-void BlockAssembler::RecieveTimeStatistics(int32_t receive_time_us) { shared_.receive_times.Record(receive_time_us); }
+void BlockAssembler::RecieveTimeStatistics(int32_t receive_time_us) {
+    shared_.receive_times.Record(receive_time_us);
+}
 
 void BlockAssembler::NetSpeedStatistics(int length, int64_t now) {
     StreamRates& rates = shared_.rates;
@@ -612,7 +638,8 @@ void BlockAssembler::BlockRateStatistics(int64_t now) {
     const int64_t elapsed = now - rates.block_window_start_us;
     if (elapsed >= kMicrosecondsPerSecond) {
         const float seconds = static_cast<float>(elapsed) / static_cast<float>(kMicrosecondsPerSecond);
-        rates.block_rate.store(static_cast<float>(rates.block_window_count) / seconds, std::memory_order_relaxed);
+        rates.block_rate.store(static_cast<float>(rates.block_window_count) / seconds,
+                               std::memory_order_relaxed);
         rates.block_window_count = 0;
         rates.block_window_start_us = now;
     }

@@ -66,7 +66,7 @@ struct AssemblerConfig {
 };
 
 class BlockAssembler {
-public:
+  public:
     BlockAssembler(StreamShared& shared, const AssemblerConfig& config);
     ~BlockAssembler();
     BlockAssembler(const BlockAssembler&) = delete;
@@ -90,7 +90,7 @@ public:
     // Frees the buffers of both queues (the thread has ended).
     void free_queued_buffers();
 
-private:
+  private:
     StreamBlock* find_block_data(const uint8_t* datagram, int length, uint32_t block_id, int64_t now);
     StreamBlock* find_open_block(uint32_t block_id, int64_t now);
     bool shrink_pool();
@@ -99,7 +99,8 @@ private:
     void prepare_frame(PhotoInfo& frame, uint32_t block_id) const;
     void mark_received(StreamBlock* block, uint32_t packet_id);
     void process_packet_leader(StreamBlock* block, const uint8_t* datagram, int length, uint32_t packet_id);
-    void process_packet_payload(StreamBlock* block, const uint8_t* datagram, uint32_t packet_id, uint32_t length);
+    void process_packet_payload(StreamBlock* block, const uint8_t* datagram, uint32_t packet_id,
+                                uint32_t length);
     void process_packet_tailer(StreamBlock* block, uint32_t packet_id);
     void count_resent(StreamBlock* block, uint32_t packet_id, const char* message);
 
@@ -123,7 +124,7 @@ private:
     const AssemblerConfig config_;
     const uint32_t payload_size_;
     StreamPeers peers_;
-    std::vector<StreamBlock*> all_blocks_;                 // oldest first
+    std::vector<StreamBlock*> all_blocks_;                  // oldest first
     std::vector<std::unique_ptr<StreamBlock>> block_pool_;  // owns every block record, open or spare
     std::vector<StreamBlock*> spare_blocks_;
     uint32_t buffer_count_ = 0;

@@ -32,7 +32,8 @@ int DatagramBatch::Receive(int socket) {
     }
     int received;
     do {
-        received = ::recvmmsg(socket, headers_.data(), static_cast<unsigned>(headers_.size()), MSG_DONTWAIT, nullptr);
+        received = ::recvmmsg(socket, headers_.data(), static_cast<unsigned>(headers_.size()), MSG_DONTWAIT,
+                              nullptr);
     } while (received < 0 && errno == EINTR);
     if (received < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
     return received;
@@ -45,7 +46,8 @@ uint32_t DatagramBatch::sender(int i) const {
 
 int WaitReadableMicroseconds(int socket, int64_t timeout_us) {
     pollfd descriptor{socket, POLLIN, 0};
-    const timespec timeout{static_cast<time_t>(timeout_us / 1000000), static_cast<long>(timeout_us % 1000000) * 1000};
+    const timespec timeout{static_cast<time_t>(timeout_us / 1000000),
+                           static_cast<long>(timeout_us % 1000000) * 1000};
     const int ready = ::ppoll(&descriptor, 1, &timeout, nullptr);
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if (ready == 0) return 0;

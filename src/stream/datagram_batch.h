@@ -2,8 +2,8 @@
 // Receives the datagrams waiting on a socket in one system call (recvmmsg), each into its own slot,
 // with its sender. The slots live as long as the batch: nothing is allocated per datagram.
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@
 namespace tavi::stream {
 
 class DatagramBatch {
-public:
+  public:
     static constexpr size_t kSlotSize = 65536;  // any UDP datagram fits
 
     explicit DatagramBatch(size_t slots);
@@ -27,7 +27,7 @@ public:
     int length(int i) const { return static_cast<int>(headers_[i].msg_len); }
     uint32_t sender(int i) const;  // host order
 
-private:
+  private:
     uint8_t* memory_ = nullptr;
     std::vector<mmsghdr> headers_;
     std::vector<iovec> vectors_;

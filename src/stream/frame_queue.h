@@ -23,7 +23,7 @@ FrameBuffer* AllocateFrameBuffer(uint32_t payload_size, BufferAllocation* outcom
 void FreeFrameBuffer(FrameBuffer* buffer);
 
 class FrameQueue {
-public:
+  public:
     FrameQueue() = default;
     FrameQueue(const FrameQueue&) = delete;
     FrameQueue& operator=(const FrameQueue&) = delete;
@@ -38,7 +38,7 @@ public:
     FrameBuffer* TryTake();
     uint32_t Count();
 
-private:
+  private:
     FrameBuffer* PopOldest();  // lock held
 
     std::mutex lock_;

@@ -53,7 +53,8 @@ GigeStream::GigeStream(DataStreamPrivateInfo* info, unsigned short channel_index
     (void)local_port;
     if (info == nullptr) TAVI_LOG_ERROR(log, "[function:GigeStream] The stream information is empty.");
     if (packet_payload_size <= 0) {
-        TAVI_LOG_ERROR(log, "[function:GigeStream] The packet payload size %d is not usable, %u is used instead.",
+        TAVI_LOG_ERROR(log,
+                       "[function:GigeStream] The packet payload size %d is not usable, %u is used instead.",
                        packet_payload_size, kFallbackPacketPayloadSize);
     }
     tavi::stream::StreamPeers peers;
@@ -61,8 +62,9 @@ GigeStream::GigeStream(DataStreamPrivateInfo* info, unsigned short channel_index
     peers.camera_address = static_cast<uint32_t>(camera_address);
     peers.control_port = tavi::gvcp::kPort;
     peers.source_port = static_cast<uint16_t>(source_port);
-    core_ = std::make_unique<StreamCore>(MakeConfig(info, channel_index, packet_payload_size, tick_frequency, log),
-                                         peers, static_cast<uint32_t>(adapter_address));
+    core_ = std::make_unique<StreamCore>(
+        MakeConfig(info, channel_index, packet_payload_size, tick_frequency, log), peers,
+        static_cast<uint32_t>(adapter_address));
 }
 
 GigeStream::~GigeStream() = default;
@@ -88,10 +90,11 @@ int GigeStream::Capture(PhotoInfo* frame) {
                    ready.width, ready.height, ready.pixel_format, ready.payload_size);
     capture_data_process(*core_, frame, ready);
     core_->shared.free_queue.Put(buffer);
-    TAVI_LOG_DEBUG(log,
-                   "[function:Capture] Capture buffer width is %d, height is %d, pixel_format is %d, payload_size "
-                   "is %d.",
-                   frame->width, frame->height, frame->pixel_format, frame->payload_size);
+    TAVI_LOG_DEBUG(
+        log,
+        "[function:Capture] Capture buffer width is %d, height is %d, pixel_format is %d, payload_size "
+        "is %d.",
+        frame->width, frame->height, frame->pixel_format, frame->payload_size);
     return TAVI_OK;
 }
 
@@ -147,8 +150,9 @@ void GigeStream::GetBlockStatistics(unsigned* complete, unsigned* incomplete, un
     if (IsNullStream(this)) return;
     const tavi::stream::BlockCounters& blocks = core_->shared.blocks;
     const std::pair<unsigned*, const tavi::stream::Counter*> outputs[] = {
-        {complete, &blocks.complete}, {incomplete, &blocks.incomplete},  {timed_out, &blocks.timed_out},
-        {not_stored, &blocks.not_stored}, {flushed, &blocks.flushed},    {id_jumps, &blocks.id_jumps},
+        {complete, &blocks.complete},         {incomplete, &blocks.incomplete},
+        {timed_out, &blocks.timed_out},       {not_stored, &blocks.not_stored},
+        {flushed, &blocks.flushed},           {id_jumps, &blocks.id_jumps},
         {error_packet, &blocks.error_packet}, {truncated, &blocks.truncated}};
     for (const auto& [out, counter] : outputs) {
         if (out != nullptr) *out = counter->Get();
@@ -202,7 +206,9 @@ int StoreNonZero(std::atomic<uint32_t>& setting, unsigned value, cameralog* log,
     return TAVI_OK;
 }
 
-int Read(const std::atomic<uint32_t>& setting) { return static_cast<int>(setting.load(std::memory_order_relaxed)); }
+int Read(const std::atomic<uint32_t>& setting) {
+    return static_cast<int>(setting.load(std::memory_order_relaxed));
+}
 
 }  // namespace
 
@@ -222,13 +228,15 @@ void GigeStream::SetPacketResendFlag(unsigned on) {
 }
 
 int GigeStream::GetPacketResendFlag() {
-    return IsNullStream(this) ? kNoStream : core_->shared.settings.packet_resend_flag.load(std::memory_order_relaxed);
+    return IsNullStream(this) ? kNoStream
+                              : core_->shared.settings.packet_resend_flag.load(std::memory_order_relaxed);
 }
 
 int GigeStream::SetPacketResendRatio(double ratio) {
     if (IsNullStream(this)) return kNoStream;
     if (!(ratio >= -kRatioSlack && ratio <= 1.0 + kRatioSlack)) {
-        TAVI_LOG_ERROR(core_->config.log, "[function:SetPacketResendRatio] The parameter passed in is empty.");
+        TAVI_LOG_ERROR(core_->config.log,
+                       "[function:SetPacketResendRatio] The parameter passed in is empty.");
         return TAVI_ERR_INVALID_ARGUMENT;
     }
     core_->shared.settings.packet_resend_ratio.store(ratio, std::memory_order_relaxed);
@@ -272,8 +280,9 @@ int GigeStream::GetBlockTimeout() {
 
 int GigeStream::SetSendtoStreamPortBreakFirewallTimeout(unsigned timeout_us) {
     if (IsNullStream(this)) return kNoStream;
-    return StoreNonZero(core_->shared.settings.firewall_timeout_us, timeout_us, core_->config.log,
-                        "[function:SetSendtoStreamPortBreakFirewallTimeout] The parameter passed in is zero.");
+    return StoreNonZero(
+        core_->shared.settings.firewall_timeout_us, timeout_us, core_->config.log,
+        "[function:SetSendtoStreamPortBreakFirewallTimeout] The parameter passed in is zero.");
 }
 
 int GigeStream::GetSendtoStreamPortBreakFirewallTimeout() {

@@ -46,7 +46,9 @@ inline constexpr uint16_t kPayloadDeviceSpecific = 8;  // its timestamp is not t
 // Payload packets carry image bytes from here to their end.
 inline constexpr size_t kPayloadData = 8;
 
-inline uint8_t GetU8(const uint8_t* bytes, size_t size, size_t offset) { return offset < size ? bytes[offset] : 0; }
+inline uint8_t GetU8(const uint8_t* bytes, size_t size, size_t offset) {
+    return offset < size ? bytes[offset] : 0;
+}
 
 inline uint16_t GetU16(const uint8_t* bytes, size_t size, size_t offset) {
     if (offset + 2 > size) return 0;
@@ -61,7 +63,9 @@ inline uint32_t GetU32(const uint8_t* bytes, size_t size, size_t offset) {
 
 inline uint16_t GetStatus(const uint8_t* packet, size_t size) { return GetU16(packet, size, kStatus); }
 inline uint16_t GetBlockId(const uint8_t* packet, size_t size) { return GetU16(packet, size, kBlockId); }
-inline uint8_t GetPacketFormat(const uint8_t* packet, size_t size) { return GetU8(packet, size, kPacketFormat); }
+inline uint8_t GetPacketFormat(const uint8_t* packet, size_t size) {
+    return GetU8(packet, size, kPacketFormat);
+}
 inline uint32_t GetPacketId(const uint8_t* packet, size_t size) {
     return GetU32(packet, size, kPacketIdWord) & kPacketIdMask;
 }

@@ -18,14 +18,19 @@ int64_t MonotonicMicroseconds() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& peers, uint32_t adapter_address)
-    : config(stream_config), assembler_(shared, stream_config), peers_(peers), adapter_address_(adapter_address) {
+StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& peers,
+                       uint32_t adapter_address)
+    : config(stream_config),
+      assembler_(shared, stream_config),
+      peers_(peers),
+      adapter_address_(adapter_address) {
     try {
         thread_ = std::thread(&StreamCore::Stream_Thread, this);
     } catch (const std::system_error&) {
         net::close_udp_socket(peers_.data_socket);
         data_socket_closed_ = true;
-        TAVI_LOG_ERROR(config.log, "[function:GigeStream] GigeStream constructor create stream thread error.");
+        TAVI_LOG_ERROR(config.log,
+                       "[function:GigeStream] GigeStream constructor create stream thread error.");
     }
     TAVI_LOG_INFO(config.log, "[function:GigeStream] GigeStream constructor recv data thread create sucess.");
 }
@@ -43,12 +48,14 @@ int StreamCore::Stream_Thread(StreamCore* core) {
     TAVI_LOG_INFO(log, "[function:Stream_Thread] Thread start. channel_index_: %d", channel);
     const int resend_socket = open_udp_socket();
     if (resend_socket < 0) {
-        TAVI_LOG_ERROR(log, "[function:Stream_Thread] Failed to initialize The resend socket.c hannel_index_: %d",
+        TAVI_LOG_ERROR(log,
+                       "[function:Stream_Thread] Failed to initialize The resend socket.c hannel_index_: %d",
                        channel);
         return -6;
     }
     if (bind_udp_socket(resend_socket, core->adapter_address_, 0) < 0) {
-        TAVI_LOG_ERROR(log, "[function:Stream_Thread] Failed to bind The resend socket. channel_index_: %d", channel);
+        TAVI_LOG_ERROR(log, "[function:Stream_Thread] Failed to bind The resend socket. channel_index_: %d",
+                       channel);
         net::close_udp_socket(resend_socket);
         return -7;
     }
@@ -105,8 +112,8 @@ void StreamCore::loop() {
 void StreamCore::serve_datagrams(DatagramBatch& batch, int count, int64_t now) {
     for (int i = 0; i < count; ++i) {
         const int length = batch.length(i);
-        TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.", config.channel_index,
-                       length);
+        TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.",
+                       config.channel_index, length);
         StreamBlock* current = nullptr;
         if (length > 0) {
             if (batch.sender(i) == peers_.camera_address) {

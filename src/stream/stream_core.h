@@ -10,7 +10,7 @@
 namespace tavi::stream {
 
 class StreamCore {
-public:
+  public:
     StreamCore(const AssemblerConfig& config, const StreamPeers& peers, uint32_t adapter_address);
     ~StreamCore();
     StreamCore(const StreamCore&) = delete;
@@ -19,7 +19,7 @@ public:
     StreamShared shared;
     const AssemblerConfig config;
 
-private:
+  private:
     static int Stream_Thread(StreamCore* core);
     void loop();
     void serve_datagrams(class DatagramBatch& batch, int count, int64_t now);

@@ -24,11 +24,13 @@ struct StreamSettings {
 
 // One counter written by the receive thread alone: a plain load and store suffice, no locked add.
 class Counter {
-public:
-    void Add(uint32_t n = 1) { value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed); }
+  public:
+    void Add(uint32_t n = 1) {
+        value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+    }
     uint32_t Get() const { return value_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<uint32_t> value_{0};
 };
 
@@ -54,7 +56,7 @@ struct PacketCounters {
 };
 
 class ReceiveTimeHistogram {
-public:
+  public:
     void Record(int32_t receive_time_us) {
         std::lock_guard guard(lock_);
         RecordStatisticsSample(&data_, receive_time_us);
@@ -64,7 +66,7 @@ public:
         return data_;
     }
 
-private:
+  private:
     std::mutex lock_;
     StatisticsData data_;
 };

@@ -85,7 +85,8 @@ inline Bytes GvspTrailer(uint16_t block_id, uint32_t packet_id, uint16_t status 
 // The camera's image bytes for one frame: a pattern that differs per block, never zero.
 inline Bytes FramePattern(uint32_t payload_size, uint16_t block_id) {
     Bytes bytes(payload_size);
-    for (uint32_t i = 0; i < payload_size; ++i) bytes[i] = static_cast<uint8_t>(1 + (i * 7 + block_id * 13) % 251);
+    for (uint32_t i = 0; i < payload_size; ++i)
+        bytes[i] = static_cast<uint8_t>(1 + (i * 7 + block_id * 13) % 251);
     return bytes;
 }
 
@@ -112,7 +113,7 @@ inline uint32_t ProcessLoopback(uint8_t last) {
 }
 
 class UdpEndpoint {
-public:
+  public:
     UdpEndpoint(uint32_t address, uint16_t port) {
         socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const int on = 1;
@@ -162,7 +163,7 @@ public:
         return all;
     }
 
-private:
+  private:
     int socket_ = -1;
     bool bound_ = false;
     uint16_t port_ = 0;
@@ -191,7 +192,7 @@ inline std::optional<ResendRequest> ParseResend(const Bytes& bytes) {
 
 // The camera side: a stream source socket and the control port where resend requests arrive.
 class ScriptedGvspCamera {
-public:
+  public:
     ScriptedGvspCamera() : source_(ProcessLoopback(2), 0), control_(ProcessLoopback(2), 3956) {}
 
     uint32_t address() const { return source_.address(); }
@@ -200,7 +201,9 @@ public:
     const UdpEndpoint& source() const { return source_; }
     const UdpEndpoint& control() const { return control_; }
 
-    void SendTo(uint32_t address, uint16_t port, const Bytes& packet) const { source_.SendTo(address, port, packet); }
+    void SendTo(uint32_t address, uint16_t port, const Bytes& packet) const {
+        source_.SendTo(address, port, packet);
+    }
     void SendAll(uint32_t address, uint16_t port, const std::vector<Bytes>& packets) const {
         for (const Bytes& packet : packets) source_.SendTo(address, port, packet);
     }
@@ -211,7 +214,7 @@ public:
         return ParseResend(*bytes);
     }
 
-private:
+  private:
     UdpEndpoint source_;
     UdpEndpoint control_;
 };

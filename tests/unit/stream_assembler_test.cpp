@@ -27,9 +27,11 @@ constexpr uint32_t kLastId = 9;
 constexpr int64_t kStart = 1'000'000'000;  // microseconds; any time well above 0
 
 class AssemblerTest : public ::testing::Test {
-protected:
+  protected:
     AssemblerTest()
-        : camera_(), data_socket_(tavi::test::Loopback(0, 0, 1), 0), resend_socket_(tavi::test::Loopback(0, 0, 1), 0) {
+        : camera_(),
+          data_socket_(tavi::test::Loopback(0, 0, 1), 0),
+          resend_socket_(tavi::test::Loopback(0, 0, 1), 0) {
         Build(kPayloadSize);
     }
 
@@ -87,7 +89,9 @@ protected:
         }
     }
 
-    void FeedWholeBlock(uint16_t block_id, int64_t now) { FeedPackets(block_id, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, now); }
+    void FeedWholeBlock(uint16_t block_id, int64_t now) {
+        FeedPackets(block_id, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, now);
+    }
 
     std::vector<tavi::test::ResendRequest> Requests() {
         std::vector<tavi::test::ResendRequest> requests;
@@ -104,7 +108,8 @@ protected:
         std::vector<PhotoInfo> frames;
         while (FrameBuffer* buffer = shared_->ready_queue.TryTake()) {
             frames.push_back(buffer->frame);
-            if (images != nullptr) images->emplace_back(buffer->frame.data, buffer->frame.data + kPayloadSize);
+            if (images != nullptr)
+                images->emplace_back(buffer->frame.data, buffer->frame.data + kPayloadSize);
             shared_->free_queue.Put(buffer);
         }
         return frames;
@@ -346,7 +351,8 @@ TEST_F(AssemblerTest, AFrameCarriesTheLeaderFieldsAndEveryByteInItsPlace) {
     EXPECT_EQ(frame.reserved, kBlockComplete);
     const uint64_t timestamp = (static_cast<uint64_t>(frame.timestamp_high) << 32) | frame.timestamp_low;
     EXPECT_EQ(timestamp, 1'500'000'000u);
-    for (uint32_t i = 0; i < kPayloadSize; ++i) ASSERT_EQ(images[0][i], 1 + i / kPacketPayload) << "byte " << i;
+    for (uint32_t i = 0; i < kPayloadSize; ++i)
+        ASSERT_EQ(images[0][i], 1 + i / kPacketPayload) << "byte " << i;
 }
 
 TEST_F(AssemblerTest, ADeviceSpecificLeaderIsStampedWithThePcClock) {
@@ -355,11 +361,13 @@ TEST_F(AssemblerTest, ADeviceSpecificLeaderIsStampedWithThePcClock) {
     leader.payload_type = 8;
     leader.timestamp = 5;
     const int64_t before = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::system_clock::now().time_since_epoch()).count();
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
     Feed(GvspLeader(2, leader), kStart);
     FeedPackets(2, {1, 2, 3, 4, 5, 6, 7, 8, 9}, kStart);
     const PhotoInfo frame = TakeReady().at(0);
-    const int64_t stamp = static_cast<int64_t>((static_cast<uint64_t>(frame.timestamp_high) << 32) | frame.timestamp_low);
+    const int64_t stamp =
+        static_cast<int64_t>((static_cast<uint64_t>(frame.timestamp_high) << 32) | frame.timestamp_low);
     EXPECT_GE(stamp, before);
     EXPECT_EQ(frame.pixel_format, 0x02180014u);  // not an image leader: the geometry read at set-up
 }
@@ -409,7 +417,7 @@ TEST_F(AssemblerTest, DatagramsShorterThanAHeaderOpenNothing) {
 
 TEST_F(AssemblerTest, AnIncompleteFrameHasItsMissingPartsZeroedAndItsStatusInReserved) {
     shared_->settings.packet_resend_flag = 0;
-    FeedWholeBlock(90, kStart);                     // leaves its bytes in the buffer that is reused
+    FeedWholeBlock(90, kStart);  // leaves its bytes in the buffer that is reused
     TakeReady();
     FeedPackets(91, {1, 2, 4, 5, 6, 7, 8}, kStart);  // no leader, packet 3 and the trailer lost
     FeedPackets(92, {0}, kStart);
