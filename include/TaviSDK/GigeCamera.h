@@ -3,6 +3,7 @@
 // and the processing and export operations on the frames it delivers.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,20 +30,93 @@ struct CmosCalibration {
 static_assert(sizeof(CmosCalibration) == 104 * sizeof(float));
 
 class TAVI_API GigeCamera {
-public:
+  public:
     GigeCamera();
     ~GigeCamera();
     GigeCamera(const GigeCamera&) = delete;
     GigeCamera& operator=(const GigeCamera&) = delete;
 
     // ---- GVCP register and memory transport ------------------------------------------------------
+    // One GVCP command and its acknowledge each, up to three attempts. A device status comes back as
+    // (status << 16), with 0xFFFF below for an error status, from a read; as the status from a write.
+    int ReadRegister(unsigned int address, int* value);
+    int WriteRegister(unsigned int address, int value);
 
+  private:
+    // The whole acknowledge is left in `buffer` (at least 548 bytes), the data from offset 12.
+    int ReadMem(unsigned int address, unsigned short count, char* buffer);
+    // Writes the low 16 bits of `value`; kept for completeness, nothing calls it.
+    int WriteMem(unsigned int address, unsigned short count, unsigned int value);
+    // Discards every datagram already waiting on the socket.
+    void flush_socket_buffer(int socket);
+    uint16_t NextRequestId();
+    // Sends `request` and receives its acknowledge, up to three attempts under the command lock,
+    // pausing `retry_pause_ms` after each failed one. An acknowledge shorter than `success_size`
+    // with status 0, or shorter than a header, counts as none. The acknowledge's size, or -1.
+    int ExchangeCommand(const uint8_t* request, size_t request_size, uint8_t* ack, size_t ack_capacity,
+                        size_t success_size, int retry_pause_ms);
+    friend struct GigeCameraTestPeer;  // unit tests reach the private steps
+
+  public:
     // ---- connection and heartbeat ----------------------------------------------------------------
+    int CameraConnect(DiscoveryInfo* info);
+    int CameraDisconnect();
+    // A CCP read over a socket of its own; works without a connection.
+    int GetCameraCCPStatus(DiscoveryInfo* info, int* ccp);
+    int GetHeartBeatTimeout();
+    int SetHeartBeatTimeout(int timeout);
 
+  private:
+    static unsigned int HeartBeat(void* camera);
+    // Writes the largest unfragmented packet size into every stream channel; the size or a code.
+    int GetPacketSize();
+    int ConnectSteps(DiscoveryInfo* info);
+    int TakeControl();
+    int StartHeartbeat();
+    int ReadSensorsCalibration();
+    // Undoes a connection that failed after control was granted.
+    void AbandonConnection();
+    void StopHeartbeat();
+    void CloseControlSocket();
+    // Sleeps one heartbeat period, or less when the connection is being closed.
+    void HeartbeatPause(int milliseconds);
+    std::mutex heartbeat_pause_lock;
+    std::condition_variable heartbeat_wake;
+
+  public:
     // ---- device description and node access ------------------------------------------------------
+    // The register address behind a feature name; -11 unconnected, -21 for an unknown name.
+    int GetRegisterAddr(const char* name);
+    int GetNodeMinValue(const char* name);
+    int GetNodeMaxValue(const char* name);
+    int GetNodeIncValue(const char* name);
+    void GetCameraXMLNodeNames(std::vector<std::string>* names);
+    // Copies the node's Length bytes of camera memory to `destination`; zeros when the read fails.
+    void ReadStringRegister(const char* name, char* destination);
+    int SaveXmlToLocal(std::string directory);
 
+  private:
+    int GetXMLfromCamera();
+    int GetNodeProperty(const char* name, const char* property);
+    int ReadUrlRegister(unsigned int address, char* url);
+    int BuildNodeMap();
+
+  public:
     // ---- calibration and clock reads -------------------------------------------------------------
+    // No connection check: the connection reads them while connecting.
+    int GetCamInternelParameter(int cmos, float* distortion, float* camera_matrix);
+    int GetCamExternelParameter(int cmos, float* rotation, float* translation);
+    // The value, or a negative code widened to 64 bits.
+    unsigned long long GetTimestampValue();
+    unsigned long long GetTimestampTickFrequency();
 
+  private:
+    struct CalibrationBlock;
+    struct ClockPair;
+    int ReadCalibrationBlock(int cmos, const CalibrationBlock& block, float* first, float* second);
+    unsigned long long ReadClockPair(const ClockPair& pair);
+
+  public:
     // ---- feature controls ------------------------------------------------------------------------
 
     // ---- stream channels -------------------------------------------------------------------------
@@ -52,7 +126,7 @@ public:
     // ---- point-cloud files -----------------------------------------------------------------------
 
     // ---- state shared by the camera's subsystems -------------------------------------------------
-    std::mutex command_lock;      // serialises each GVCP exchange (drain, send, receive)
+    std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)
     std::thread heartbeat_thread;
     uint16_t request_id = 0;
     int control_socket = 0;
@@ -76,6 +150,6 @@ public:
     // Bytes per pixel of a pixel-format value, 0 for a value the library does not know.
     static uint32_t GetPixelByteByGenICamFormatValue(uint32_t format) { return PixelBytesOfFormat(format); }
 
-private:
+  private:
     char* CameraIP(unsigned int ip);
 };

@@ -1,8 +1,79 @@
 #pragma once
-// The camera's parsed device description: nodes by name with their properties.
+// The camera's parsed device description: a dictionary of its nodes by name with their properties.
+// It is never connected to the camera; callers take register addresses and limits from it and do
+// their register traffic themselves.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace tavi {
 
-class NodeMap {};
+// GenICam interface types of a node (the numbering of the GenICam reference library).
+enum class NodeInterface : int {
+    kValue = 0,
+    kBase = 1,
+    kInteger = 2,
+    kBoolean = 3,
+    kCommand = 4,
+    kFloat = 5,
+    kString = 6,
+    kRegister = 7,
+    kCategory = 8,
+    kEnumeration = 9,
+    kEnumEntry = 10,
+    kPort = 11,
+};
+
+struct DescriptionNode {
+    std::string name;  // without name space
+    std::string kind;  // element name: Integer, IntReg, Category, ...
+    NodeInterface interface_type = NodeInterface::kBase;
+    bool is_feature = false;  // reachable from the category Root through pFeature
+    // Property name -> value text; numbers written in hex come out as decimal text, several
+    // elements of one name are joined with a space.
+    std::unordered_map<std::string, std::string> properties;
+
+    // The property's value text when the node carries it with a non-empty value, else null.
+    const std::string* Property(std::string_view property) const;
+};
+
+class NodeMap {
+  public:
+    // Largest description (unzipped) the map accepts.
+    static constexpr size_t kMaxDescriptionSize = 64u << 20;
+
+    // Builds the map from a description, plain XML text or a zip holding one .xml file. False (with a
+    // reason in `error`) for a malformed or oversized description; the map is then left empty.
+    bool Build(const unsigned char* data, size_t size, bool zipped, std::string* error);
+    void Release();
+    bool HasNodeMap() const { return !nodes_.empty(); }
+
+    // The node of that name, null when there is none.
+    const DescriptionNode* GetNode(std::string_view name) const;
+    // Every node in the order of the description file.
+    const std::vector<DescriptionNode>& GetNodes() const { return nodes_; }
+
+  private:
+    std::vector<DescriptionNode> nodes_;
+    std::unordered_map<std::string, size_t> index_;
+};
+
+// The single .xml file of a zipped description. False (with a reason) for a broken zip, none or
+// several .xml entries, or an entry larger than `max_size`.
+bool UnzipDescription(const unsigned char* data, size_t size, size_t max_size, std::string* xml,
+                      std::string* error);
+
+// A property value as the description writes it, normalised: surrounding white space removed and
+// an integer in hex (0x...) turned into decimal text. Anything else is kept as written.
+std::string NormalisePropertyText(std::string_view text);
+
+// The leading base-10 integer of a property text (0 when there is none), wrapped to 32 bits so that
+// an address above 0x7FFFFFFF survives the trip through an int.
+int PropertyTextToInt(const std::string& text);
 
 }  // namespace tavi

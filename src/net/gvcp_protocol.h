@@ -67,6 +67,58 @@ inline constexpr size_t kForceIpStaticMask = 44;
 inline constexpr size_t kForceIpStaticGateway = 60;
 inline constexpr size_t kForceIpAckMaxSize = 8;
 
+// READREG, WRITEREG, READMEM and WRITEMEM commands, offsets from the start of the datagram.
+inline constexpr size_t kRegAddress = 8;  // READREG and WRITEREG: the register address
+inline constexpr size_t kRegValue = 12;   // WRITEREG: the value to write
+inline constexpr size_t kReadRegCmdSize = 12;
+inline constexpr size_t kWriteRegCmdSize = 16;
+inline constexpr uint16_t kReadRegPayloadLength = 4;
+inline constexpr uint16_t kWriteRegPayloadLength = 8;
+inline constexpr size_t kMemAddress = 8;    // READMEM and WRITEMEM: the start address
+inline constexpr size_t kMemReserved = 12;  // two zero bytes
+inline constexpr size_t kMemCount = 14;     // READMEM: bytes to read; WRITEMEM: bytes to write
+inline constexpr size_t kWriteMemData = 16;
+inline constexpr size_t kReadMemCmdSize = 16;
+inline constexpr size_t kWriteMemCmdSize = 20;
+inline constexpr uint16_t kMemPayloadLength = 8;
+
+// Their acknowledges: READREG carries the value at offset 8, READMEM echoes the address there and
+// the data follow from offset 12.
+inline constexpr size_t kAckHeaderSize = 8;
+inline constexpr size_t kRegAckValue = 8;
+inline constexpr size_t kRegAckSize = 12;
+inline constexpr size_t kMemAckAddress = 8;
+inline constexpr size_t kMemAckData = 12;
+inline constexpr size_t kMemMaxData = 536;
+inline constexpr size_t kMemAckMaxSize = kMemAckData + kMemMaxData;  // 548
+inline constexpr size_t kMemBufferSize = 600;                        // what callers of a memory read hand in
+
+// Bootstrap registers of the GigE Vision device.
+inline constexpr uint32_t kRegFirstUrl = 0x0200;
+inline constexpr uint32_t kRegSecondUrl = 0x0400;
+inline constexpr size_t kUrlSize = 512;
+inline constexpr uint32_t kRegMessageChannelCount = 0x0900;
+inline constexpr uint32_t kRegStreamChannelCount = 0x0904;
+inline constexpr uint32_t kRegGvcpCapability = 0x0934;
+inline constexpr uint32_t kRegHeartbeatTimeout = 0x0938;
+inline constexpr uint32_t kRegCcp = 0x0A00;
+inline constexpr uint32_t kCcpControlAccess = 2;
+
+// Stream-channel registers: port, packet size, destination address and source port, one block of
+// 0x40 bytes per channel.
+inline constexpr uint32_t kStreamChannelStride = 0x40;
+inline constexpr uint32_t kRegScp = 0x0D00;
+inline constexpr uint32_t kRegScps = 0x0D04;
+inline constexpr uint32_t kRegScda = 0x0D18;
+inline constexpr uint32_t kRegScsp = 0x0D1C;
+inline constexpr uint32_t kScpsFireTestPacket = 0x80000000u;
+inline constexpr uint32_t kScpsDoNotFragment = 0x40000000u;
+inline constexpr uint32_t kScpsSizeMask = 0x0000FFFFu;
+
+inline constexpr uint32_t StreamChannelRegister(uint32_t channel_zero_register, int channel) {
+    return channel_zero_register + kStreamChannelStride * static_cast<uint32_t>(channel);
+}
+
 // Big-endian field access. Readers check the datagram's size and give 0 past its end.
 inline void PutU16(uint8_t* bytes, size_t offset, uint16_t value) {
     bytes[offset] = static_cast<uint8_t>(value >> 8);

@@ -1,0 +1,254 @@
+// The device description: fetched from camera memory at connection, parsed into the node map, and
+// asked for register addresses, limits and feature names.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "TaviSDK/GigeCamera.h"
+#include "camera/description_url.h"
+#include "camera/node_map.h"
+#include "net/gvcp_protocol.h"
+
+namespace {
+
+// Address chains deeper than this are taken for a loop in a hostile description.
+constexpr int kMaxAddressChainDepth = 32;
+
+// Memory-read codes as callers report them: the low 16 bits, sign-extended, so device statuses and
+// the transport's -55 both come out negative.
+int MemoryCode(int code) { return static_cast<int16_t>(static_cast<uint16_t>(code)); }
+
+struct LimitQuery {
+    const char* function;
+    const char* property;
+    int error_code;
+    const char* error_text;
+};
+
+constexpr LimitQuery kMinQuery{"GetNodeMinValue", "Min", TAVI_ERR_MIN_READ, "min"};
+constexpr LimitQuery kMaxQuery{"GetNodeMaxValue", "Max", TAVI_ERR_MAX_READ, "max"};
+constexpr LimitQuery kIncQuery{"GetNodeIncValue", "Inc", TAVI_ERR_INCREMENT_READ, "inc"};
+
+}  // namespace
+
+int GigeCamera::ReadUrlRegister(unsigned int address, char* url) {
+    char buffer[tavi::gvcp::kMemBufferSize] = {};
+    const int status = ReadMem(address, tavi::gvcp::kUrlSize, buffer);
+    if (status == 0) std::memcpy(url, buffer + tavi::gvcp::kMemAckData, tavi::gvcp::kUrlSize);
+    return status;
+}
+
+int GigeCamera::GetXMLfromCamera() {
+    char url[tavi::gvcp::kUrlSize + 1] = {};
+    int status = ReadUrlRegister(tavi::gvcp::kRegFirstUrl, url);
+    if (status != 0) status = ReadUrlRegister(tavi::gvcp::kRegSecondUrl, url);
+    if (status != 0) {
+        TAVI_LOG_ERROR(
+            &log, "[function:GetXMLfromCamera] Failed to read xml file from memory twice. error code: %d.",
+            MemoryCode(status));
+        return MemoryCode(status);
+    }
+    tavi::DescriptionLocation location;
+    if (!tavi::ParseDescriptionUrl(url, &location)) {
+        TAVI_LOG_ERROR(
+            &log, "[function:GetXMLfromCamera] The url of the xml file is invalid: %.200s error code: %d.",
+            url, TAVI_ERR_DESCRIPTION_READ);
+        return TAVI_ERR_DESCRIPTION_READ;
+    }
+    auto* file = static_cast<unsigned char*>(std::malloc(location.length + 1u));
+    if (file == nullptr) {
+        TAVI_LOG_ERROR(&log, "[function:GetXMLfromCamera] No memory for the xml file. error code: %d.",
+                       TAVI_ERR_DESCRIPTION_READ);
+        return TAVI_ERR_DESCRIPTION_READ;
+    }
+    const uint32_t chunks = tavi::DescriptionChunkCount(location.length);
+    for (uint32_t j = 0; j < chunks; ++j) {
+        const tavi::DescriptionChunk chunk = tavi::DescriptionChunkAt(location, j);
+        char buffer[tavi::gvcp::kMemBufferSize] = {};
+        status = ReadMem(chunk.address, chunk.request_count, buffer);
+        if (status != 0) {
+            TAVI_LOG_ERROR(&log,
+                           "[function:GetXMLfromCamera] Failed to read xml file from buffer. error code: %d.",
+                           MemoryCode(status));
+            std::free(file);
+            return MemoryCode(status);
+        }
+        std::memcpy(file + chunk.file_offset, buffer + tavi::gvcp::kMemAckData, chunk.keep_count);
+    }
+    file[location.length] = 0;
+    // The old description goes only once the new one is complete.
+    std::free(xml_data);
+    xml_data = file;
+    xml_length = static_cast<int>(location.length);
+    xml_file_name = location.file_name;
+    xml_file_type = location.file_type;
+    return 0;
+}
+
+int GigeCamera::BuildNodeMap() {
+    if (!node_map) node_map = std::make_unique<tavi::NodeMap>();
+    const bool zipped = xml_file_type == "zip";
+    // Plain text ends at its first zero byte.
+    const size_t size =
+        zipped ? static_cast<size_t>(xml_length)
+               : strnlen(reinterpret_cast<const char*>(xml_data), static_cast<size_t>(xml_length));
+    std::string error;
+    if (!node_map->Build(xml_data, size, zipped, &error)) {
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:CameraConnect] Failed to build the node map from the xml file: %.160s error code: %d.",
+            error.c_str(), TAVI_ERR_DESCRIPTION_READ);
+        return TAVI_ERR_DESCRIPTION_READ;
+    }
+    return 0;
+}
+
+namespace {
+
+int AddressOfNode(const tavi::NodeMap* map, const char* name, int depth, cameralog* log) {
+    const tavi::DescriptionNode* node = map != nullptr ? map->GetNode(name) : nullptr;
+    if (node == nullptr || depth > kMaxAddressChainDepth) {
+        TAVI_LOG_ERROR(
+            log, "[function:GetRegisterAddr] Get the node error while get the address of the register.");
+        return TAVI_ERR_FEATURE_NOT_FOUND;
+    }
+    if (const std::string* address = node->Property("Address")) return tavi::PropertyTextToInt(*address);
+    if (const std::string* names = node->Property("pAddress")) {
+        std::istringstream words(*names);
+        std::string first;
+        words >> first;
+        return AddressOfNode(map, first.c_str(), depth + 1, log);
+    }
+    if (const std::string* value = node->Property("Value")) return tavi::PropertyTextToInt(*value);
+    if (const std::string* target = node->Property("pValue")) {
+        return AddressOfNode(map, target->c_str(), depth + 1, log);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int GigeCamera::GetRegisterAddr(const char* name) {
+    if (connected.load() == 0) {
+        TAVI_LOG_DEBUG(&log, "[function:GetRegisterAddr] The camera disconnected.");
+        return TAVI_ERR_NOT_CONNECTED;
+    }
+    return AddressOfNode(node_map.get(), name != nullptr ? name : "", 0, &log);
+}
+
+int GigeCamera::GetNodeProperty(const char* name, const char* property) {
+    const tavi::DescriptionNode* node = node_map && name != nullptr ? node_map->GetNode(name) : nullptr;
+    if (node == nullptr) return 0;
+    if (const std::string* value = node->Property(property)) return tavi::PropertyTextToInt(*value);
+    const std::string* register_name = node->Property(std::string("p") + property);
+    if (register_name == nullptr) return 0;
+    int value = 0;
+    const int code = ReadRegister(static_cast<unsigned int>(GetRegisterAddr(register_name->c_str())), &value);
+    if (code != 0) {
+        TAVI_LOG_ERROR(&log, "[function:GetNodeProperty] Get the property of the node error. error code: %x.",
+                       code);
+        return code;
+    }
+    return value;
+}
+
+namespace {
+
+int NodeLimit(GigeCamera* camera, cameralog* log, const char* name, const LimitQuery& query,
+              int (GigeCamera::*property_of)(const char*, const char*)) {
+    if (camera->connected.load() == 0) {
+        TAVI_LOG_DEBUG(log, "[function:%s] The camera disconnected.", query.function);
+        return TAVI_ERR_NOT_CONNECTED;
+    }
+    const int value = (camera->*property_of)(name, query.property);
+    if (value < 0) {
+        TAVI_LOG_ERROR(log, "[function:%s] Get the %s value of the node error.", query.function,
+                       query.error_text);
+        return query.error_code;
+    }
+    return value;
+}
+
+}  // namespace
+
+int GigeCamera::GetNodeMinValue(const char* name) {
+    return NodeLimit(this, &log, name, kMinQuery, &GigeCamera::GetNodeProperty);
+}
+
+int GigeCamera::GetNodeMaxValue(const char* name) {
+    return NodeLimit(this, &log, name, kMaxQuery, &GigeCamera::GetNodeProperty);
+}
+
+int GigeCamera::GetNodeIncValue(const char* name) {
+    const int value = NodeLimit(this, &log, name, kIncQuery, &GigeCamera::GetNodeProperty);
+    return value == 0 ? 1 : value;  // an increment is never 0
+}
+
+void GigeCamera::GetCameraXMLNodeNames(std::vector<std::string>* names) {
+    if (names == nullptr || !node_map || !node_map->HasNodeMap() || connected.load() != 1) return;
+    TAVI_LOG_INFO(&log, "[function:GetCameraXMLNodeNames] Get the node name of the camera from xml file.");
+    for (const tavi::DescriptionNode& node : node_map->GetNodes()) {
+        if (node.is_feature && node.interface_type != tavi::NodeInterface::kCategory)
+            names->push_back(node.name);
+    }
+}
+
+void GigeCamera::ReadStringRegister(const char* name, char* destination) {
+    if (connected.load() == 0) {
+        TAVI_LOG_DEBUG(&log, "[function:ReadStringRegister] The camera disconnected.");
+        return;
+    }
+    const tavi::DescriptionNode* node = node_map && name != nullptr ? node_map->GetNode(name) : nullptr;
+    if (node == nullptr || destination == nullptr) {
+        TAVI_LOG_ERROR(&log, "[function:ReadStringRegister] The node is not in the xml file. error code: %d.",
+                       TAVI_ERR_FEATURE_NOT_FOUND);
+        return;
+    }
+    const std::string* length_text = node->Property("Length");
+    const int length = length_text != nullptr ? tavi::PropertyTextToInt(*length_text) : 0;
+    if (length <= 0) return;
+    const auto address = static_cast<unsigned int>(GetRegisterAddr(name));
+    // A register longer than one memory read is read in several, each within the acknowledge buffer.
+    for (int offset = 0; offset < length; offset += static_cast<int>(tavi::gvcp::kMemMaxData)) {
+        const int count = std::min(length - offset, static_cast<int>(tavi::gvcp::kMemMaxData));
+        char buffer[tavi::gvcp::kMemBufferSize] = {};
+        if (ReadMem(address + static_cast<unsigned int>(offset), static_cast<unsigned short>(count),
+                    buffer) != 0) {
+            std::memset(destination, 0, static_cast<size_t>(length));
+            return;
+        }
+        std::memcpy(destination + offset, buffer + tavi::gvcp::kMemAckData, static_cast<size_t>(count));
+    }
+}
+
+int GigeCamera::SaveXmlToLocal(std::string directory) {
+    if (connected.load() == 0) {
+        TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] The camera disconnected. error code: %d.",
+                       TAVI_ERR_NOT_CONNECTED);
+        return TAVI_ERR_NOT_CONNECTED;
+    }
+    if (directory.empty()) {
+        TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] The input parameter is invalid. error code: %d",
+                       TAVI_ERR_INVALID_ARGUMENT);
+        return TAVI_ERR_INVALID_ARGUMENT;
+    }
+    const std::string path = directory + "/" + xml_file_name + "." + xml_file_type;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] Save xml file to local error. error code: %d",
+                       TAVI_ERR_DESCRIPTION_SAVE);
+        return TAVI_ERR_DESCRIPTION_SAVE;
+    }
+    // A short write (a full disk) must not pass for a saved description.
+    const size_t size = static_cast<size_t>(xml_length) + 1;
+    const bool written = std::fwrite(xml_data, 1, size, file) == size;
+    if (std::fclose(file) != 0 || !written) {
+        TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] Save xml file to local error. error code: %d",
+                       TAVI_ERR_DESCRIPTION_SAVE);
+        return TAVI_ERR_DESCRIPTION_SAVE;
+    }
+    return 0;
+}

@@ -1,0 +1,273 @@
+#include "camera/node_map.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <pugixml.hpp>
+#include <sstream>
+
+namespace tavi {
+
+namespace {
+
+struct KindInterface {
+    const char* kind;
+    NodeInterface interface_type;
+};
+
+constexpr KindInterface kKindInterfaces[] = {
+    {"Category", NodeInterface::kCategory},
+    {"Integer", NodeInterface::kInteger},
+    {"IntReg", NodeInterface::kInteger},
+    {"MaskedIntReg", NodeInterface::kInteger},
+    {"StructEntry", NodeInterface::kInteger},
+    {"IntSwissKnife", NodeInterface::kInteger},
+    {"IntConverter", NodeInterface::kInteger},
+    {"Float", NodeInterface::kFloat},
+    {"FloatReg", NodeInterface::kFloat},
+    {"SwissKnife", NodeInterface::kFloat},
+    {"Converter", NodeInterface::kFloat},
+    {"Boolean", NodeInterface::kBoolean},
+    {"Command", NodeInterface::kCommand},
+    {"Enumeration", NodeInterface::kEnumeration},
+    {"EnumEntry", NodeInterface::kEnumEntry},
+    {"String", NodeInterface::kString},
+    {"StringReg", NodeInterface::kString},
+    {"Register", NodeInterface::kRegister},
+    {"Port", NodeInterface::kPort},
+    {"ConfRom", NodeInterface::kInteger},
+    {"TextDesc", NodeInterface::kString},
+    {"IntKey", NodeInterface::kInteger},
+    {"AdvFeatureLock", NodeInterface::kInteger},
+    {"SmartFeature", NodeInterface::kInteger},
+};
+
+NodeInterface InterfaceOfKind(std::string_view kind) {
+    for (const KindInterface& entry : kKindInterfaces) {
+        if (kind == entry.kind) return entry.interface_type;
+    }
+    return NodeInterface::kBase;
+}
+
+// Elements that are nodes of their own although they sit inside another node.
+bool IsNestedNode(std::string_view kind) { return kind == "StructEntry" || kind == "EnumEntry"; }
+
+std::string_view Trim(std::string_view text) {
+    const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+void AddProperty(DescriptionNode* node, const std::string& property, const std::string& value) {
+    if (value.empty()) return;
+    std::string& joined = node->properties[property];
+    if (!joined.empty()) joined += ' ';
+    joined += value;
+}
+
+// The properties a node states itself: its child elements that carry a value.
+void CollectOwnProperties(const pugi::xml_node& element, DescriptionNode* node) {
+    for (const pugi::xml_node& child : element.children()) {
+        if (child.type() != pugi::node_element || IsNestedNode(child.name())) continue;
+        AddProperty(node, child.name(), NormalisePropertyText(child.child_value()));
+    }
+}
+
+DescriptionNode MakeNode(const pugi::xml_node& element, std::string name) {
+    DescriptionNode node;
+    node.name = std::move(name);
+    node.kind = element.name();
+    node.interface_type = InterfaceOfKind(node.kind);
+    CollectOwnProperties(element, &node);
+    return node;
+}
+
+class NodeCollector {
+  public:
+    explicit NodeCollector(std::vector<DescriptionNode>* nodes) : nodes_(nodes) {}
+
+    // Nodes are the named elements of the description and of its groups, at any depth.
+    void CollectFrom(const pugi::xml_node& parent) {
+        for (const pugi::xml_node& element : parent.children()) {
+            if (element.type() != pugi::node_element) continue;
+            if (std::string_view(element.name()) == "Group") {
+                CollectFrom(element);
+                continue;
+            }
+            const char* name = element.attribute("Name").value();
+            if (*name == '\0') continue;
+            nodes_->push_back(MakeNode(element, name));
+            CollectNested(element, nodes_->back());
+        }
+    }
+
+  private:
+    // A StructReg's entries take what they do not state (Address, Length, ...) from the StructReg;
+    // an enumeration's entries are named after it.
+    void CollectNested(const pugi::xml_node& element, const DescriptionNode& owner) {
+        for (const pugi::xml_node& child : element.children()) {
+            const std::string_view kind = child.name();
+            const char* name = child.attribute("Name").value();
+            if (!IsNestedNode(kind) || *name == '\0') continue;
+            if (kind == "StructEntry") {
+                DescriptionNode entry = MakeNode(child, name);
+                for (const auto& [property, value] : owner.properties)
+                    entry.properties.try_emplace(property, value);
+                nodes_->push_back(std::move(entry));
+            } else {
+                nodes_->push_back(MakeNode(child, "EnumEntry_" + owner.name + "_" + name));
+            }
+        }
+    }
+
+    std::vector<DescriptionNode>* nodes_;
+};
+
+std::vector<std::string> SplitAtSpaces(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;) words.push_back(word);
+    return words;
+}
+
+}  // namespace
+
+const std::string* DescriptionNode::Property(std::string_view property) const {
+    const auto found = properties.find(std::string(property));
+    if (found == properties.end() || found->second.empty()) return nullptr;
+    return &found->second;
+}
+
+std::string NormalisePropertyText(std::string_view text) {
+    text = Trim(text);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const std::string digits(text.substr(2));
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long value = std::strtoull(digits.c_str(), &end, 16);
+        if (errno == 0 && end != nullptr && *end == '\0' &&
+            std::isxdigit(static_cast<unsigned char>(digits[0]))) {
+            return std::to_string(value);
+        }
+    }
+    return std::string(text);
+}
+
+int PropertyTextToInt(const std::string& text) {
+    return static_cast<int>(static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 10)));
+}
+
+bool UnzipDescription(const unsigned char* data, size_t size, size_t max_size, std::string* xml,
+                      std::string* error) {
+    zip_error_t zip_error;
+    zip_error_init(&zip_error);
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &zip_error);
+    zip_t* archive = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &zip_error) : nullptr;
+    if (archive == nullptr) {
+        *error = std::string("not a zip file: ") + zip_error_strerror(&zip_error);
+        if (source != nullptr) zip_source_free(source);
+        zip_error_fini(&zip_error);
+        return false;
+    }
+    zip_error_fini(&zip_error);
+    zip_int64_t xml_index = -1;
+    const zip_int64_t entries = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < entries; ++i) {
+        const char* entry_name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+        const std::string_view name = entry_name != nullptr ? entry_name : "";
+        if (name.size() < 4) continue;
+        std::string extension(name.substr(name.size() - 4));
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension != ".xml") continue;
+        if (xml_index >= 0) {
+            *error = "the zip holds more than one .xml file";
+            zip_discard(archive);
+            return false;
+        }
+        xml_index = i;
+    }
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    bool ok = false;
+    if (xml_index < 0) {
+        *error = "the zip holds no .xml file";
+    } else if (zip_stat_index(archive, static_cast<zip_uint64_t>(xml_index), 0, &stat) != 0 ||
+               (stat.valid & ZIP_STAT_SIZE) == 0 || stat.size > max_size) {
+        *error = "the zipped .xml file is missing its size or too large";
+    } else if (zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(xml_index), 0)) {
+        xml->assign(static_cast<size_t>(stat.size), '\0');
+        ok = zip_fread(file, xml->data(), stat.size) == static_cast<zip_int64_t>(stat.size);
+        if (!ok) *error = "the zipped .xml file could not be read";
+        zip_fclose(file);
+    } else {
+        *error = "the zipped .xml file could not be opened";
+    }
+    zip_discard(archive);
+    return ok;
+}
+
+bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::string* error) {
+    Release();
+    if (data == nullptr || size == 0 || size > kMaxDescriptionSize) {
+        *error = "the description is empty or too large";
+        return false;
+    }
+    std::string xml;
+    if (zipped) {
+        if (!UnzipDescription(data, size, kMaxDescriptionSize, &xml, error)) return false;
+    } else {
+        xml.assign(reinterpret_cast<const char*>(data), size);
+    }
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+    if (!parsed) {
+        *error = std::string("malformed XML: ") + parsed.description();
+        return false;
+    }
+    const pugi::xml_node root = document.document_element();
+    if (std::string_view(root.name()) != "RegisterDescription") {
+        *error = "the XML is not a register description";
+        return false;
+    }
+    NodeCollector(&nodes_).CollectFrom(root);
+    if (nodes_.empty()) {
+        *error = "the description holds no node";
+        return false;
+    }
+    // The first node of a name wins, as a look-up by name can only find one.
+    for (size_t i = 0; i < nodes_.size(); ++i) index_.try_emplace(nodes_[i].name, i);
+
+    // Features: every node reachable from the category Root through pFeature, through categories.
+    std::deque<std::string> pending{"Root"};
+    while (!pending.empty()) {
+        const auto found = index_.find(pending.front());
+        pending.pop_front();
+        if (found == index_.end() || nodes_[found->second].is_feature) continue;
+        DescriptionNode& node = nodes_[found->second];
+        node.is_feature = true;
+        if (node.interface_type != NodeInterface::kCategory) continue;
+        if (const std::string* features = node.Property("pFeature")) {
+            for (std::string& name : SplitAtSpaces(*features)) pending.push_back(std::move(name));
+        }
+    }
+    return true;
+}
+
+void NodeMap::Release() {
+    nodes_.clear();
+    index_.clear();
+}
+
+const DescriptionNode* NodeMap::GetNode(std::string_view name) const {
+    const auto found = index_.find(std::string(name));
+    return found == index_.end() ? nullptr : &nodes_[found->second];
+}
+
+}  // namespace tavi
