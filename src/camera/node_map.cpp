@@ -101,10 +101,11 @@ class NodeCollector {
                 CollectFrom(element);
                 continue;
             }
+            // A StructReg has no name of its own (only a Comment), but its entries are nodes.
             const char* name = element.attribute("Name").value();
-            if (*name == '\0') continue;
-            nodes_->push_back(MakeNode(element, name));
-            CollectNested(element, nodes_->back());
+            DescriptionNode node = MakeNode(element, name);
+            if (*name != '\0') nodes_->push_back(node);
+            CollectNested(element, node);
         }
     }
 

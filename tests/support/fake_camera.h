@@ -181,8 +181,8 @@ class FakeCamera {
         info.camera_ip = peer.address();
         info.pc_ip = kPcAddress;
         info.mtu = mtu;
-        std::strncpy(info.serial_number, serial, sizeof info.serial_number);
-        std::strncpy(info.adapter_name, "lo", sizeof info.adapter_name);
+        std::memcpy(info.serial_number, serial, strnlen(serial, sizeof info.serial_number));
+        std::memcpy(info.adapter_name, "lo", 2);
         return info;
     }
 
