@@ -83,6 +83,7 @@ struct EngineOptions {
     uint16_t first_source_port = 0;    // channel n sends from this port + n; 0 = ports the system picks
     uint32_t resend_ring_blocks = 16;  // recent blocks per channel that a resend can still reach
     uint32_t noise_variants = 4;       // distinct noisy renderings cycled through, per channel
+    uint64_t scene_seed = 1;           // seed of the noise and the stray points
     FaultSettings faults;
 };
 
@@ -92,8 +93,9 @@ struct ChannelCounters {
     uint64_t packets_sent = 0;  // datagrams that left, resent ones included
     uint64_t bytes_sent = 0;    // IP bytes (UDP payload + 28) of those datagrams
     uint64_t packets_resent = 0;
-    uint64_t packets_dropped = 0;     // withheld by a drop fault
-    uint64_t resend_unavailable = 0;  // requested packets no longer (or never) in the ring
+    uint64_t packets_dropped = 0;  // withheld by a drop fault
+    uint64_t resend_unavailable =
+        0;  // resend requests for a block no longer (or never) kept, or past its end
     uint64_t send_errors = 0;
     uint64_t triggers_missed = 0;  // software triggers that found the channel busy or stopped
 };
