@@ -150,8 +150,9 @@ TEST_F(StreamE2E, ThreeChannelsDeliverEveryFrameWithItsGeometryFormatAndCameraTi
                 const uint16_t step =
                     static_cast<uint16_t>(frame.block_id - frames[channel][i - 1].frame.block_id);
                 EXPECT_GE(step, 1);
-                if (step > 1)
+                if (step > 1) {
                     EXPECT_GT(BlockCounters(channel)[5], 0u) << "a gap of " << step << " not counted";
+                }
             }
             const uint64_t time = (static_cast<uint64_t>(frame.timestamp_high) << 32) | frame.timestamp_low;
             EXPECT_GT(time, previous_time);
