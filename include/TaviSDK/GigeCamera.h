@@ -118,8 +118,16 @@ class TAVI_API GigeCamera {
 
   public:
     // ---- feature controls ------------------------------------------------------------------------
+    // Start and stop the camera's streaming (AcquisitionStart written with 1, AcquisitionStop with 0).
+    int AcquisitionStart();
+    int AcquisitionStop();
 
     // ---- stream channels -------------------------------------------------------------------------
+    // Opens stream channel `channel_index`: reads its geometry, binds a receiving socket, points the
+    // channel at it and starts a GigeStream, stored in `*stream` (null after any failure).
+    int StreamOn(unsigned short channel_index, GigeStream** stream);
+    // Clears the channel's destination registers and destroys `stream` (which may be null).
+    int StreamOff(unsigned short channel_index, GigeStream* stream);
 
     // ---- point-cloud processing ------------------------------------------------------------------
     // Frames are Coord3D_ABC16 point clouds owned by the caller; no connection is needed. Work is
