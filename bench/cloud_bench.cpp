@@ -46,17 +46,18 @@ std::vector<uint8_t> MakeScene() {
         for (uint32_t column = 0; column < kWidth; ++column) {
             const float u = (static_cast<float>(column) - kWidth / 2.0f) / kWidth;
             const float v = (static_cast<float>(row) - kHeight / 2.0f) / kHeight;
-            float depth = 9000.0f + 3000.0f * v;                                       // floor
+            float depth = 9000.0f + 3000.0f * v;                                               // floor
             if (std::fabs(u - 0.2f) < 0.12f && std::fabs(v + 0.1f) < 0.15f) depth -= 1500.0f;  // box
             const float ball = (u + 0.25f) * (u + 0.25f) + v * v;
-            if (ball < 0.02f) depth -= 2000.0f * std::sqrt(1.0f - ball / 0.02f);      // ball
+            if (ball < 0.02f) depth -= 2000.0f * std::sqrt(1.0f - ball / 0.02f);  // ball
             depth += noise(random);
             const int roll = chance(random);
-            if (roll < 30) depth = 0.0f;                                              // hole
-            if (roll >= 995) depth = static_cast<float>(stray(random));                // stray point
+            if (roll < 30) depth = 0.0f;                                 // hole
+            if (roll >= 995) depth = static_cast<float>(stray(random));  // stray point
             const float x = u * depth * 0.9f, y = v * depth * 0.7f;
-            const int16_t words[3] = {static_cast<int16_t>(depth > 0 ? x : 0), static_cast<int16_t>(depth > 0 ? y : 0),
-                                      static_cast<int16_t>(static_cast<uint16_t>(std::clamp(depth, 0.0f, 65535.0f)))};
+            const int16_t words[3] = {
+                static_cast<int16_t>(depth > 0 ? x : 0), static_cast<int16_t>(depth > 0 ? y : 0),
+                static_cast<int16_t>(static_cast<uint16_t>(std::clamp(depth, 0.0f, 65535.0f)))};
             std::memcpy(raw.data() + (size_t{row} * kWidth + column) * 6, words, 6);
         }
     }
@@ -86,7 +87,8 @@ double BestMilliseconds(int runs, const std::function<void()>& work) {
 }
 
 void Row(const char* operation, double ours, const char* alternative, double theirs) {
-    std::printf("| %-28s | %9.2f | %-34s | %9.2f | %6.2fx |\n", operation, ours, alternative, theirs, theirs / ours);
+    std::printf("| %-28s | %9.2f | %-34s | %9.2f | %6.2fx |\n", operation, ours, alternative, theirs,
+                theirs / ours);
 }
 
 std::string ReadAll(const std::string& path) {
@@ -153,16 +155,20 @@ int main(int argc, char** argv) {
     std::vector<short> plane(points);
     bool identical = true;
 
-    std::printf("1280 x 1024 cloud, unit %u, best of %d runs, milliseconds; ratio = alternative / ours\n\n", kUnit, runs);
-    std::printf("| %-28s | %9s | %-34s | %9s | %7s |\n", "operation", "ours", "alternative", "theirs", "ratio");
+    std::printf("1280 x 1024 cloud, unit %u, best of %d runs, milliseconds; ratio = alternative / ours\n\n",
+                kUnit, runs);
+    std::printf("| %-28s | %9s | %-34s | %9s | %7s |\n", "operation", "ours", "alternative", "theirs",
+                "ratio");
     std::printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(11, '-').c_str(),
                 std::string(36, '-').c_str(), std::string(11, '-').c_str(), std::string(9, '-').c_str());
 
-    const double decode = BestMilliseconds(runs, [&] { camera.Convert3DPointFromCharToFloat(frame, decoded.data()); });
+    const double decode =
+        BestMilliseconds(runs, [&] { camera.Convert3DPointFromCharToFloat(frame, decoded.data()); });
     Row("decode", decode, "memcpy of the 15.7 MB output",
         BestMilliseconds(runs, [&] { std::memcpy(copy.data(), decoded.data(), copy.size() * 4); }));
-    Row("decode", decode, "plain loop, float division",
-        BestMilliseconds(runs, [&] { tavi::DecodePointsReference(scene.data(), points, kUnit, copy.data()); }));
+    Row("decode", decode, "plain loop, float division", BestMilliseconds(runs, [&] {
+            tavi::DecodePointsReference(scene.data(), points, kUnit, copy.data());
+        }));
     identical &= std::memcmp(copy.data(), decoded.data(), copy.size() * 4) == 0;
 
     std::vector<short> reference_plane(points);
@@ -210,19 +216,23 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> work(scene.size()), reference_work(scene.size());
     PhotoInfo work_frame = FrameOf(work), reference_frame = FrameOf(reference_work);
-    Row("window filter (k = 1)", BestMilliseconds(runs, [&] {
-            work = scene;
-            camera.FilterPointCloud(work_frame, 1.0);
-        }),
+    Row("window filter (k = 1)",
+        BestMilliseconds(runs,
+                         [&] {
+                             work = scene;
+                             camera.FilterPointCloud(work_frame, 1.0);
+                         }),
         "plain loop, kept-points array", BestMilliseconds(runs, [&] {
             reference_work = scene;
             tavi::WindowFilterReference(reference_frame, 1.0);
         }));
     identical &= work == reference_work;
-    Row("grid filter (a = 3)", BestMilliseconds(runs, [&] {
-            work = scene;
-            camera.SpatialFilterPointcloud(work_frame, 3);
-        }),
+    Row("grid filter (a = 3)",
+        BestMilliseconds(runs,
+                         [&] {
+                             work = scene;
+                             camera.SpatialFilterPointcloud(work_frame, 3);
+                         }),
         "plain loop, two dense C^3 grids", BestMilliseconds(runs, [&] {
             reference_work = scene;
             tavi::GridFilterReference(reference_frame, 3);

@@ -13,7 +13,8 @@ namespace {
 
 using namespace vectors;
 
-__attribute__((always_inline)) inline void DecodeBlocks(const uint8_t* raw, size_t blocks, float unit, float* out) {
+__attribute__((always_inline)) inline void DecodeBlocks(const uint8_t* raw, size_t blocks, float unit,
+                                                        float* out) {
     const Floats8 divisor = Broadcast(unit);
     for (size_t block = 0; block < blocks; ++block) {
         for (int part = 0; part < kPartsPerBlock; ++part) {
@@ -28,7 +29,8 @@ void DecodeBlocksPortable(const uint8_t* raw, size_t blocks, float unit, float* 
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) void DecodeBlocksAvx2(const uint8_t* raw, size_t blocks, float unit, float* out) {
+__attribute__((target("avx2"))) void DecodeBlocksAvx2(const uint8_t* raw, size_t blocks, float unit,
+                                                      float* out) {
     DecodeBlocks(raw, blocks, unit, out);
 }
 #endif
@@ -63,12 +65,14 @@ void DecodePointsOnThisCore(const uint8_t* raw, size_t count, uint32_t cloud_uni
     const size_t blocks = count / kPointsPerBlock;
     decode_blocks(raw, blocks, static_cast<float>(cloud_unit), out);
     const size_t tail = blocks * kPointsPerBlock;
-    DecodePointsReference(raw + tail * kRawPointBytes, count - tail, cloud_unit, out + tail * kDecodedPointFloats);
+    DecodePointsReference(raw + tail * kRawPointBytes, count - tail, cloud_unit,
+                          out + tail * kDecodedPointFloats);
 }
 
 void DecodePoints(const uint8_t* raw, size_t count, uint32_t cloud_unit, float* out) {
     SplitAcrossCores(count, [&](size_t begin, size_t end) {
-        DecodePointsOnThisCore(raw + begin * kRawPointBytes, end - begin, cloud_unit, out + begin * kDecodedPointFloats);
+        DecodePointsOnThisCore(raw + begin * kRawPointBytes, end - begin, cloud_unit,
+                               out + begin * kDecodedPointFloats);
     });
 }
 
@@ -96,9 +100,9 @@ void DecodeFrame(const PhotoInfo& frame, float* out) {
 void GigeCamera::Convert3DPointFromCharToFloat(PhotoInfo& frame, float* output) {
     const PhotoInfo* checked = tavi::FrameAddress(frame);
     if (checked == nullptr || checked->data == nullptr || output == nullptr) {
-        TAVI_LOG_ERROR(&log,
-                       "[function:Convert3DPointFromCharToFloat] the incoming parameters error, error code: %d",
-                       TAVI_ERR_INVALID_ARGUMENT);
+        TAVI_LOG_ERROR(
+            &log, "[function:Convert3DPointFromCharToFloat] the incoming parameters error, error code: %d",
+            TAVI_ERR_INVALID_ARGUMENT);
         return;
     }
     tavi::DecodeFrame(*checked, output);

@@ -33,7 +33,9 @@ inline constexpr int32_t S = 0x8000;
 inline constexpr Ints8 kSignMasks[kPartsPerBlock] = {
     {S, S, 0, S, S, 0, S, S}, {0, S, S, 0, S, S, 0, S}, {S, 0, S, S, 0, S, S, 0}};
 
-__attribute__((always_inline)) inline Floats8 Broadcast(float value) { return Floats8{value, value, value, value, value, value, value, value}; }
+__attribute__((always_inline)) inline Floats8 Broadcast(float value) {
+    return Floats8{value, value, value, value, value, value, value, value};
+}
 
 __attribute__((always_inline)) inline Words8 LoadWords(const uint8_t* block, int part) {
     Words8 words;

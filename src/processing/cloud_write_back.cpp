@@ -18,7 +18,9 @@ __attribute__((always_inline)) inline void RequantiseBlocks(uint8_t* raw, size_t
     }
 }
 
-void RequantiseBlocksPortable(uint8_t* raw, size_t blocks, float unit) { RequantiseBlocks(raw, blocks, unit); }
+void RequantiseBlocksPortable(uint8_t* raw, size_t blocks, float unit) {
+    RequantiseBlocks(raw, blocks, unit);
+}
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void RequantiseBlocksAvx2(uint8_t* raw, size_t blocks, float unit) {
@@ -41,7 +43,8 @@ void RequantisePointsReference(uint8_t* raw, size_t count, uint32_t cloud_unit) 
     const float unit = static_cast<float>(cloud_unit);
     for (size_t n = 0; n < count; ++n) {
         float decoded[3];
-        for (int axis = 0; axis < 3; ++axis) decoded[axis] = static_cast<float>(RawCoordinate(raw, n, axis)) / unit;
+        for (int axis = 0; axis < 3; ++axis)
+            decoded[axis] = static_cast<float>(RawCoordinate(raw, n, axis)) / unit;
         WriteBackPoint(raw, n, unit, decoded);
     }
 }

@@ -218,8 +218,8 @@ void CountCells(const uint8_t* raw, size_t stored, uint32_t cloud_unit, const Gr
 }
 
 // Removed points are cleared, the others written back with the write-back rule.
-void WriteBackSurvivors(PhotoInfo& frame, const uint32_t* cell_ids, size_t stored, const CellPopulation& population,
-                        uint32_t needed) {
+void WriteBackSurvivors(PhotoInfo& frame, const uint32_t* cell_ids, size_t stored,
+                        const CellPopulation& population, uint32_t needed) {
     SplitAcrossCores(stored, [&](size_t begin, size_t end) {
         for (size_t first = begin; first < end; first += kChunkPoints) {
             const size_t count = std::min(kChunkPoints, end - first);

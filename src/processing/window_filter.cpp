@@ -159,8 +159,8 @@ void FillPlanes(const PhotoInfo& frame, const FilterGrid& grid, Planes& planes) 
 
 // The agreeing pixels of a window as 15 bits, row by row, left to right. `x_rows[i]` and `z_rows[i]`
 // point at window row i, column c - 1.
-uint32_t AgreeingPixels(const float* const x_rows[kWindowRows], const float* const z_rows[kWindowRows], float xc,
-                        float zc, float tolerance) {
+uint32_t AgreeingPixels(const float* const x_rows[kWindowRows], const float* const z_rows[kWindowRows],
+                        float xc, float zc, float tolerance) {
     const Floats4 centre_x = {xc, xc, xc, xc}, centre_z = {zc, zc, zc, zc};
     const Floats4 limit = {tolerance, tolerance, tolerance, tolerance};
     const Ints4 lane_bits = {1, 2, 4, 0};
@@ -197,9 +197,11 @@ void VisitCentres(const FilterGrid& grid, Planes& planes, double k) {
             uint8_t* state_rows[kWindowRows];
             for (int i = 0; i < kWindowRows; ++i) {
                 const size_t first = (r - 2 + i) * width + c - 1;
-                x_rows[i] = planes.x + first, z_rows[i] = planes.z + first, state_rows[i] = planes.states + first;
+                x_rows[i] = planes.x + first, z_rows[i] = planes.z + first,
+                state_rows[i] = planes.states + first;
             }
-            const uint32_t agreeing = AgreeingPixels(x_rows, z_rows, planes.x[centre_row + c], zc, ToleranceOf(k, zc));
+            const uint32_t agreeing =
+                AgreeingPixels(x_rows, z_rows, planes.x[centre_row + c], zc, ToleranceOf(k, zc));
             if (std::popcount(agreeing) >= kMinAgreeingPixels) ApplyWindow(agreeing, state_rows);
         }
     }
