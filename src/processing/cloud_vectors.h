@@ -11,9 +11,7 @@
 
 // These helpers are always inlined, so the ABI of passing 32-byte vectors by value never matters; the
 // note about it is off in the kernel files that include this header.
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 namespace tavi::vectors {
 
@@ -32,6 +30,15 @@ inline constexpr int kPartsPerBlock = 3;
 inline constexpr int32_t S = 0x8000;
 inline constexpr Ints8 kSignMasks[kPartsPerBlock] = {
     {S, S, 0, S, S, 0, S, S}, {0, S, S, 0, S, S, 0, S}, {S, 0, S, S, 0, S, S, 0}};
+
+// The bits of one vector as another type of the same size.
+template <class To, class From>
+__attribute__((always_inline)) inline To Reinterpret(From value) {
+    static_assert(sizeof(To) == sizeof(From));
+    To bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 __attribute__((always_inline)) inline Floats8 Broadcast(float value) {
     return Floats8{value, value, value, value, value, value, value, value};
@@ -58,9 +65,9 @@ __attribute__((always_inline)) inline Floats8 DecodeWords(Words8 words, int part
 // finite 32-bit integer.
 __attribute__((always_inline)) inline Words8 QuantiseFloats(Floats8 values, Floats8 unit) {
     Floats8 product = unit * values;
-    const Ints8 magnitude_bits = std::bit_cast<Ints8>(product) & 0x7FFFFFFF;
-    const Ints8 in_range = std::bit_cast<Floats8>(magnitude_bits) < Broadcast(2147483648.0f);
-    product = std::bit_cast<Floats8>(std::bit_cast<Ints8>(product) & in_range);
+    const Ints8 magnitude_bits = Reinterpret<Ints8>(product) & 0x7FFFFFFF;
+    const Ints8 in_range = Reinterpret<Floats8>(magnitude_bits) < Broadcast(2147483648.0f);
+    product = Reinterpret<Floats8>(Reinterpret<Ints8>(product) & in_range);
     return __builtin_convertvector(__builtin_convertvector(product, Ints8), Words8);
 }
 

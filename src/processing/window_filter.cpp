@@ -123,7 +123,13 @@ constexpr size_t kChunkPoints = 2048;
 typedef float Floats4 __attribute__((vector_size(16)));
 typedef int32_t Ints4 __attribute__((vector_size(16)));
 
-Floats4 Abs(Floats4 value) { return std::bit_cast<Floats4>(std::bit_cast<Ints4>(value) & 0x7FFFFFFF); }
+Floats4 Abs(Floats4 value) {
+    Ints4 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bits &= 0x7FFFFFFF;
+    std::memcpy(&value, &bits, sizeof bits);
+    return value;
+}
 
 struct Planes {
     float* x = nullptr;
