@@ -18,9 +18,15 @@ char* AppendTwoDigits(char* out, unsigned value) {
     return out + 2;
 }
 
+int DecimalDigits(uint64_t value) {
+    int digits = 1;
+    for (uint64_t limit = 10; digits < 20 && value >= limit; limit *= 10) ++digits;
+    return digits;
+}
+
+// Digits are written from the end backwards, two at a time, straight into place.
 char* AppendUnsigned(char* out, uint64_t value) {
-    char reversed[20];
-    char* end = reversed + sizeof reversed;
+    char* const end = out + DecimalDigits(value);
     char* cursor = end;
     while (value >= 100) {
         cursor -= 2;
@@ -28,14 +34,11 @@ char* AppendUnsigned(char* out, uint64_t value) {
         value /= 100;
     }
     if (value >= 10) {
-        cursor -= 2;
-        std::memcpy(cursor, kDigitPairs + 2 * value, 2);
+        std::memcpy(cursor - 2, kDigitPairs + 2 * value, 2);
     } else {
-        *--cursor = static_cast<char>('0' + value);
+        cursor[-1] = static_cast<char>('0' + value);
     }
-    const size_t length = static_cast<size_t>(end - cursor);
-    std::memcpy(out, cursor, length);
-    return out + length;
+    return end;
 }
 
 char* AppendBySnprintf(char* out, float value) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "export/coordinate_text.h"
 #include "export/fixed2_format.h"
 #include "export/text_buffer.h"
 #include "processing/cloud_frame.h"
@@ -21,6 +22,11 @@ struct LineEnd {
 inline constexpr LineEnd kCrLf{"\r\n", 2};
 inline constexpr LineEnd kLf{"\n", 1};
 
+inline char* AppendLineEnd(char* out, LineEnd line_end) {
+    for (size_t i = 0; i < line_end.length; ++i) *out++ = line_end.text[i];
+    return out;
+}
+
 // Decoded points of a raw cloud: "%.2f " for X, Y and Z of each point whose depth is above the
 // no-measurement threshold.
 struct DecodedPointLines {
@@ -33,14 +39,27 @@ struct DecodedPointLines {
         return static_cast<float>(RawCoordinate(raw, n, axis)) / unit;
     }
     bool Selected(size_t n) const { return HasPositiveDepth(Coordinate(n, 2)); }
-    char* Format(char* out, size_t n) const {
-        for (int axis = 0; axis < 3; ++axis) {
-            out = AppendFixed2(out, Coordinate(n, axis));
+
+    // One per thread: it keeps the texts of the coordinates met so far.
+    class Formatter {
+      public:
+        explicit Formatter(const DecodedPointLines& lines)
+            : lines_(lines), xy_(lines.unit, true), z_(lines.unit, false) {}
+        char* Format(char* out, size_t n) {
+            out = xy_.Append(out, RawWord(lines_.raw, n, 0));
             *out++ = ' ';
+            out = xy_.Append(out, RawWord(lines_.raw, n, 1));
+            *out++ = ' ';
+            out = z_.Append(out, RawWord(lines_.raw, n, 2));
+            *out++ = ' ';
+            return AppendLineEnd(out, lines_.line_end);
         }
-        for (size_t i = 0; i < line_end.length; ++i) *out++ = line_end.text[i];
-        return out;
-    }
+
+      private:
+        const DecodedPointLines& lines_;
+        CoordinateTexts xy_;
+        CoordinateTexts z_;
+    };
 };
 
 // Fused records of six floats: "%.2f " for X, Y and Z, then the three colour values as "%d %d %d".
@@ -50,19 +69,26 @@ struct FusedRecordLines {
     LineEnd line_end;
 
     bool Selected(size_t n) const { return HasPositiveDepth(records[6 * n + 2]); }
-    char* Format(char* out, size_t n) const {
-        const float* record = records + 6 * n;
-        for (int i = 0; i < 3; ++i) {
-            out = AppendFixed2(out, record[i]);
-            *out++ = ' ';
+
+    class Formatter {
+      public:
+        explicit Formatter(const FusedRecordLines& lines) : lines_(lines) {}
+        char* Format(char* out, size_t n) const {
+            const float* record = lines_.records + 6 * n;
+            for (int i = 0; i < 3; ++i) {
+                out = AppendFixed2(out, record[i]);
+                *out++ = ' ';
+            }
+            for (int i = 3; i < 6; ++i) {
+                out = AppendTruncatedInt(out, record[i]);
+                if (i < 5) *out++ = ' ';
+            }
+            return AppendLineEnd(out, lines_.line_end);
         }
-        for (int i = 3; i < 6; ++i) {
-            out = AppendTruncatedInt(out, record[i]);
-            if (i < 5) *out++ = ' ';
-        }
-        for (size_t i = 0; i < line_end.length; ++i) *out++ = line_end.text[i];
-        return out;
-    }
+
+      private:
+        const FusedRecordLines& lines_;
+    };
 };
 
 template <class Lines>
@@ -75,10 +101,11 @@ size_t CountSelected(const Lines& lines, size_t count) {
 template <class Lines>
 void AppendLines(const Lines& lines, size_t begin, size_t end, TextBuffer& buffer) {
     static_assert(Lines::kMaxLineBytes <= 512);
+    typename Lines::Formatter formatter(lines);
     for (size_t n = begin; n < end; ++n) {
         if (!lines.Selected(n)) continue;
         char* out = buffer.Room(Lines::kMaxLineBytes);
-        buffer.Commit(lines.Format(out, n));
+        buffer.Commit(formatter.Format(out, n));
     }
 }
 

@@ -1,42 +1,25 @@
 #include "processing/cloud_decode.h"
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
 #include "processing/cloud_frame.h"
+#include "processing/cloud_vectors.h"
 #include "processing/core_split.h"
 
 namespace tavi {
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "raw points are read as host words");
-
-// Eight points are 24 little-endian words, three vectors of eight. Word j is X, Y or Z as j % 3 is
-// 0, 1 or 2; X and Y are sign-extended by (w ^ 0x8000) - 0x8000, Z stays unsigned.
-typedef uint16_t Words8 __attribute__((vector_size(16)));
-typedef int32_t Ints8 __attribute__((vector_size(32)));
-typedef float Floats8 __attribute__((vector_size(32)));
-
-constexpr size_t kPointsPerBlock = 8;
-constexpr int32_t S = 0x8000;
+using namespace vectors;
 
 __attribute__((always_inline)) inline void DecodeBlocks(const uint8_t* raw, size_t blocks, float unit,
                                                         float* out) {
-    const Ints8 sign_masks[3] = {
-        {S, S, 0, S, S, 0, S, S}, {0, S, S, 0, S, S, 0, S}, {S, 0, S, S, 0, S, S, 0}};
-    const Floats8 divisor = {unit, unit, unit, unit, unit, unit, unit, unit};
+    const Floats8 divisor = Broadcast(unit);
     for (size_t block = 0; block < blocks; ++block) {
-        const uint8_t* in = raw + block * kPointsPerBlock * kRawPointBytes;
-        float* to = out + block * kPointsPerBlock * kDecodedPointFloats;
-        for (int part = 0; part < 3; ++part) {
-            Words8 words;
-            std::memcpy(&words, in + part * sizeof(Words8), sizeof words);
-            Ints8 wide = __builtin_convertvector(words, Ints8);
-            wide = (wide ^ sign_masks[part]) - sign_masks[part];
-            const Floats8 values = __builtin_convertvector(wide, Floats8) / divisor;
-            std::memcpy(to + part * 8, &values, sizeof values);
+        for (int part = 0; part < kPartsPerBlock; ++part) {
+            const Floats8 values = DecodeWords(LoadWords(raw + block * kBlockBytes, part), part, divisor);
+            std::memcpy(out + block * kBlockFloats + part * 8, &values, sizeof values);
         }
     }
 }
@@ -61,16 +44,6 @@ BlockDecoder PickBlockDecoder() {
     return DecodeBlocksPortable;
 }
 
-void DecodeRange(const uint8_t* raw, size_t begin, size_t end, uint32_t cloud_unit, float* out) {
-    static const BlockDecoder decode_blocks = PickBlockDecoder();
-    const size_t blocks = (end - begin) / kPointsPerBlock;
-    decode_blocks(raw + begin * kRawPointBytes, blocks, static_cast<float>(cloud_unit),
-                  out + begin * kDecodedPointFloats);
-    const size_t tail = begin + blocks * kPointsPerBlock;
-    DecodePointsReference(raw + tail * kRawPointBytes, end - tail, cloud_unit,
-                          out + tail * kDecodedPointFloats);
-}
-
 bool Overlaps(const void* a, size_t a_bytes, const void* b, size_t b_bytes) {
     const auto a0 = reinterpret_cast<uintptr_t>(a), b0 = reinterpret_cast<uintptr_t>(b);
     return a0 < b0 + b_bytes && b0 < a0 + a_bytes;
@@ -87,8 +60,20 @@ void DecodePointsReference(const uint8_t* raw, size_t count, uint32_t cloud_unit
     }
 }
 
+void DecodePointsOnThisCore(const uint8_t* raw, size_t count, uint32_t cloud_unit, float* out) {
+    static const BlockDecoder decode_blocks = PickBlockDecoder();
+    const size_t blocks = count / kPointsPerBlock;
+    decode_blocks(raw, blocks, static_cast<float>(cloud_unit), out);
+    const size_t tail = blocks * kPointsPerBlock;
+    DecodePointsReference(raw + tail * kRawPointBytes, count - tail, cloud_unit,
+                          out + tail * kDecodedPointFloats);
+}
+
 void DecodePoints(const uint8_t* raw, size_t count, uint32_t cloud_unit, float* out) {
-    SplitAcrossCores(count, [&](size_t begin, size_t end) { DecodeRange(raw, begin, end, cloud_unit, out); });
+    SplitAcrossCores(count, [&](size_t begin, size_t end) {
+        DecodePointsOnThisCore(raw + begin * kRawPointBytes, end - begin, cloud_unit,
+                               out + begin * kDecodedPointFloats);
+    });
 }
 
 void DecodeFrame(const PhotoInfo& frame, float* out) {

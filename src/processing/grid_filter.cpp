@@ -11,6 +11,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "processing/cloud_decode.h"
 #include "processing/cloud_frame.h"
+#include "processing/cloud_write_back.h"
 #include "processing/core_split.h"
 
 namespace tavi {
@@ -38,13 +39,6 @@ struct GridShape {
     int64_t cells = 0;       // C per axis
 };
 
-GridShape ShapeOf(const float* decoded, size_t count) {
-    GridShape shape;
-    shape.half_range = HalfDepthRange(decoded, count);
-    shape.cells = (2 * static_cast<int64_t>(shape.half_range)) / 30;
-    return shape;
-}
-
 // Cell index along one axis: trunc(q) where q = (offset + value) / 30, or -1 outside [0, C).
 // trunc() takes q in (-1, 0) to cell 0, so points a little below the grid's low edge still count.
 int64_t CellIndex(float offset, float value, int64_t cells) {
@@ -64,25 +58,18 @@ int64_t CellKey(const float* point, const GridShape& shape) {
     return (ix * shape.cells + iy) * shape.cells + iz;
 }
 
-float* DecodedCopy(const PhotoInfo& frame, size_t stored, bool reference) {
+float* DecodedCopy(const PhotoInfo& frame, size_t stored) {
     auto* decoded = static_cast<float*>(std::malloc((stored * kDecodedPointFloats + 1) * sizeof(float)));
     if (decoded == nullptr) return nullptr;
-    (reference ? DecodePointsReference : DecodePoints)(frame.data, stored, frame.cloud_unit, decoded);
+    DecodePointsReference(frame.data, stored, frame.cloud_unit, decoded);
     return decoded;
-}
-
-void WriteBackAll(PhotoInfo& frame, const float* decoded, size_t stored) {
-    const float unit = static_cast<float>(frame.cloud_unit);
-    SplitAcrossCores(stored, [&](size_t begin, size_t end) {
-        for (size_t n = begin; n < end; ++n) WriteBackPoint(frame.data, n, unit, decoded + 3 * n);
-    });
 }
 
 }  // namespace
 
 int GridFilterReference(PhotoInfo& frame, int min_population) {
     const size_t stored = ExtentOf(frame).stored;
-    float* decoded = DecodedCopy(frame, stored, true);
+    float* decoded = DecodedCopy(frame, stored);
     if (decoded == nullptr) return TAVI_ERR_INVALID_ARGUMENT;
     const int32_t h = HalfDepthRange(decoded, stored);
     const int64_t c = (2 * static_cast<int64_t>(h)) / 30;
@@ -186,68 +173,94 @@ class CellPopulation {
 constexpr uint32_t kUnmeasured = 0xFFFFFFFF;  // no measurement: kept as it is
 constexpr uint32_t kOutside = 0xFFFFFFFE;     // outside the grid: removed
 
-void CountCells(const float* decoded, size_t stored, const GridShape& shape, CellPopulation& population,
-                uint32_t* cell_ids) {
+constexpr size_t kChunkPoints = 2048;
+
+// For a cloud unit above 0 every depth is raw Z / unit >= 0, so the running minimum stays 0 and the
+// maximum is the largest raw Z divided by the unit (division by a positive number keeps the order).
+GridShape ShapeOfPositiveUnitCloud(const uint8_t* raw, size_t stored, uint32_t cloud_unit) {
+    uint16_t deepest = 0;
+    for (size_t n = 0; n < stored; ++n) deepest = std::max(deepest, RawWord(raw, n, 2));
+    const float deepest_depth = static_cast<float>(deepest) / static_cast<float>(cloud_unit);
+    GridShape shape;
+    shape.half_range = static_cast<int32_t>(deepest_depth * 0.5);
+    shape.cells = (2 * static_cast<int64_t>(shape.half_range)) / 30;
+    return shape;
+}
+
+void CountCells(const uint8_t* raw, size_t stored, uint32_t cloud_unit, const GridShape& shape,
+                CellPopulation& population, uint32_t* cell_ids) {
     int64_t last_key = -1;
     uint32_t last_id = 0;
-    for (size_t n = 0; n < stored; ++n) {
-        const float* p = decoded + 3 * n;
-        if (!HasMeasurement(p[2])) {
-            cell_ids[n] = kUnmeasured;
-            continue;
-        }
-        const int64_t key = CellKey(p, shape);
-        if (key < 0) {
-            cell_ids[n] = kOutside;
-        } else if (key == last_key) {
-            // Neighbouring pixels mostly share a cell: count it without a look-up.
-            cell_ids[n] = last_id;
-            population.Add(static_cast<uint64_t>(key));
-        } else {
-            last_id = cell_ids[n] = population.Add(static_cast<uint64_t>(key));
-            last_key = key;
+    float chunk[kChunkPoints * 3];
+    for (size_t first = 0; first < stored; first += kChunkPoints) {
+        const size_t count = std::min(kChunkPoints, stored - first);
+        DecodePointsOnThisCore(raw + first * kRawPointBytes, count, cloud_unit, chunk);
+        for (size_t i = 0; i < count; ++i) {
+            const float* p = chunk + 3 * i;
+            uint32_t& id = cell_ids[first + i];
+            if (!HasMeasurement(p[2])) {
+                id = kUnmeasured;
+                continue;
+            }
+            const int64_t key = CellKey(p, shape);
+            if (key < 0) {
+                id = kOutside;
+            } else if (key == last_key) {
+                // Neighbouring pixels mostly share a cell: count it without a new slot search.
+                id = last_id;
+                population.Add(static_cast<uint64_t>(key));
+            } else {
+                last_id = id = population.Add(static_cast<uint64_t>(key));
+                last_key = key;
+            }
         }
     }
+}
+
+// Removed points are cleared, the others written back with the write-back rule.
+void WriteBackSurvivors(PhotoInfo& frame, const uint32_t* cell_ids, size_t stored,
+                        const CellPopulation& population, uint32_t needed) {
+    SplitAcrossCores(stored, [&](size_t begin, size_t end) {
+        for (size_t first = begin; first < end; first += kChunkPoints) {
+            const size_t count = std::min(kChunkPoints, end - first);
+            for (size_t n = first; n < first + count; ++n) {
+                const uint32_t id = cell_ids[n];
+                if (id == kOutside || (id != kUnmeasured && population.Population(id) < needed)) {
+                    ClearRawPoint(frame.data, n);
+                }
+            }
+            RequantisePoints(frame.data + first * kRawPointBytes, count, frame.cloud_unit);
+        }
+    });
 }
 
 }  // namespace
 
 int GridFilter(PhotoInfo& frame, int min_population) {
     const size_t stored = ExtentOf(frame).stored;
-    float* decoded = DecodedCopy(frame, stored, false);
-    if (decoded == nullptr) return TAVI_ERR_INVALID_ARGUMENT;
+    if (frame.cloud_unit == 0) {
+        // Every decoded value is infinite or NaN: whatever the grid, the write-back rule gives 0.
+        std::memset(frame.data, 0, stored * kRawPointBytes);
+        return TAVI_OK;
+    }
     if (min_population < 1) {
-        WriteBackAll(frame, decoded, stored);
-        std::free(decoded);
+        SplitAcrossCores(stored, [&](size_t begin, size_t end) {
+            RequantisePoints(frame.data + begin * kRawPointBytes, end - begin, frame.cloud_unit);
+        });
         return TAVI_OK;
     }
     auto* cell_ids = static_cast<uint32_t*>(std::malloc((stored + 1) * sizeof(uint32_t)));
-    if (cell_ids == nullptr) {
-        std::free(decoded);
-        return TAVI_ERR_INVALID_ARGUMENT;
-    }
+    if (cell_ids == nullptr) return TAVI_ERR_INVALID_ARGUMENT;
     try {
         CellPopulation population;
-        CountCells(decoded, stored, ShapeOf(decoded, stored), population, cell_ids);
-        const float unit = static_cast<float>(frame.cloud_unit);
-        const auto needed = static_cast<uint32_t>(min_population);
-        SplitAcrossCores(stored, [&](size_t begin, size_t end) {
-            for (size_t n = begin; n < end; ++n) {
-                const uint32_t id = cell_ids[n];
-                const bool removed =
-                    id == kOutside || (id != kUnmeasured && population.Population(id) < needed);
-                if (removed) {
-                    ClearRawPoint(frame.data, n);
-                } else {
-                    WriteBackPoint(frame.data, n, unit, decoded + 3 * n);
-                }
-            }
-        });
+        const GridShape shape = ShapeOfPositiveUnitCloud(frame.data, stored, frame.cloud_unit);
+        CountCells(frame.data, stored, frame.cloud_unit, shape, population, cell_ids);
+        WriteBackSurvivors(frame, cell_ids, stored, population, static_cast<uint32_t>(min_population));
     } catch (const std::bad_alloc&) {
-        std::free(decoded), std::free(cell_ids);
+        std::free(cell_ids);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    std::free(decoded), std::free(cell_ids);
+    std::free(cell_ids);
     return TAVI_OK;
 }
 

@@ -1,6 +1,7 @@
 #include "processing/window_filter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "processing/cloud_decode.h"
 #include "processing/cloud_frame.h"
+#include "processing/cloud_write_back.h"
 #include "processing/core_split.h"
 
 namespace tavi {
@@ -50,16 +52,12 @@ float ToleranceOf(double k, float zc) {
     return static_cast<float>(std::min(k * kToleranceFactor * zc, kMaxTolerance));
 }
 
-float* DecodedCopy(const PhotoInfo& frame, const FilterGrid& grid, bool reference) {
+float* DecodedCopy(const PhotoInfo& frame, const FilterGrid& grid) {
     auto* decoded =
         static_cast<float*>(std::malloc((grid.points() * kDecodedPointFloats + 1) * sizeof(float)));
     if (decoded == nullptr) return nullptr;
     const size_t decodable = std::min(grid.stored, grid.points());
-    if (reference) {
-        DecodePointsReference(frame.data, decodable, frame.cloud_unit, decoded);
-    } else {
-        DecodePoints(frame.data, decodable, frame.cloud_unit, decoded);
-    }
+    DecodePointsReference(frame.data, decodable, frame.cloud_unit, decoded);
     std::memset(decoded + decodable * 3, 0, (grid.points() - decodable) * 3 * sizeof(float));
     return decoded;
 }
@@ -77,7 +75,7 @@ int WindowFilterReference(PhotoInfo& frame, double k) {
     const size_t n_points = grid.points();
     auto* marks = static_cast<uint8_t*>(std::calloc(n_points, 1));
     auto* kept = static_cast<float*>(std::calloc(n_points * 3, sizeof(float)));
-    float* decoded = DecodedCopy(frame, grid, true);
+    float* decoded = DecodedCopy(frame, grid);
     if (marks == nullptr || kept == nullptr || decoded == nullptr) {
         std::free(marks), std::free(kept), std::free(decoded);
         return TAVI_ERR_INVALID_ARGUMENT;
@@ -117,28 +115,115 @@ namespace {
 constexpr uint8_t kMarked = 1;
 constexpr uint8_t kKept = 2;
 
-// Evaluates the window of one centre and, when it is accepted, applies it to the state bytes.
-// `rows[i]` points at the decoded row r - 2 + i, already offset to column c - 1.
-void ApplyWindow(const float* const rows[kWindowRows], uint8_t* const states[kWindowRows], float xc, float zc,
-                 float tolerance) {
-    uint8_t flags[kWindowPixels];
-    int count = 0;
+// The window reads X and Z only; they live in two planes so that a window row is three adjacent
+// floats, read as one vector of four (the fourth lane is ignored, so the planes carry padding).
+constexpr size_t kPlanePadding = 4;
+constexpr size_t kChunkPoints = 2048;
+
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef int32_t Ints4 __attribute__((vector_size(16)));
+
+Floats4 Abs(Floats4 value) {
+    Ints4 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bits &= 0x7FFFFFFF;
+    std::memcpy(&value, &bits, sizeof bits);
+    return value;
+}
+
+struct Planes {
+    float* x = nullptr;
+    float* z = nullptr;
+    uint8_t* states = nullptr;
+    bool Allocate(size_t points) {
+        x = static_cast<float*>(std::malloc((points + kPlanePadding) * sizeof(float)));
+        z = static_cast<float*>(std::malloc((points + kPlanePadding) * sizeof(float)));
+        states = static_cast<uint8_t*>(std::calloc(points, 1));
+        return x != nullptr && z != nullptr && states != nullptr;
+    }
+    ~Planes() { std::free(x), std::free(z), std::free(states); }
+};
+
+// Decoded X and Z of every point of the working grid; points past the payload and the padding are 0.
+void FillPlanes(const PhotoInfo& frame, const FilterGrid& grid, Planes& planes) {
+    const size_t decodable = std::min(grid.stored, grid.points());
+    SplitAcrossCores(decodable, [&](size_t begin, size_t end) {
+        float chunk[kChunkPoints * 3];
+        for (size_t first = begin; first < end; first += kChunkPoints) {
+            const size_t count = std::min(kChunkPoints, end - first);
+            DecodePointsOnThisCore(frame.data + first * kRawPointBytes, count, frame.cloud_unit, chunk);
+            for (size_t i = 0; i < count; ++i) {
+                planes.x[first + i] = chunk[3 * i];
+                planes.z[first + i] = chunk[3 * i + 2];
+            }
+        }
+    });
+    const size_t rest = grid.points() + kPlanePadding - decodable;
+    std::memset(planes.x + decodable, 0, rest * sizeof(float));
+    std::memset(planes.z + decodable, 0, rest * sizeof(float));
+}
+
+// The agreeing pixels of a window as 15 bits, row by row, left to right. `x_rows[i]` and `z_rows[i]`
+// point at window row i, column c - 1.
+uint32_t AgreeingPixels(const float* const x_rows[kWindowRows], const float* const z_rows[kWindowRows],
+                        float xc, float zc, float tolerance) {
+    const Floats4 centre_x = {xc, xc, xc, xc}, centre_z = {zc, zc, zc, zc};
+    const Floats4 limit = {tolerance, tolerance, tolerance, tolerance};
+    const Ints4 lane_bits = {1, 2, 4, 0};
+    uint32_t agreeing = 0;
+    for (int row = 0; row < kWindowRows; ++row) {
+        Floats4 xs, zs;
+        std::memcpy(&xs, x_rows[row], sizeof xs);
+        std::memcpy(&zs, z_rows[row], sizeof zs);
+        const Ints4 bits = (limit > Abs(centre_x - xs) + Abs(centre_z - zs)) & lane_bits;
+        agreeing |= static_cast<uint32_t>(bits[0] | bits[1] | bits[2]) << (kWindowColumns * row);
+    }
+    return agreeing;
+}
+
+void ApplyWindow(uint32_t agreeing, uint8_t* const state_rows[kWindowRows]) {
     for (int row = 0; row < kWindowRows; ++row) {
         for (int column = 0; column < kWindowColumns; ++column) {
-            const float* point = rows[row] + 3 * column;
-            const float d = std::fabs(xc - point[0]) + std::fabs(zc - point[2]);
-            const uint8_t flag = tolerance > d;
-            flags[row * kWindowColumns + column] = flag;
-            count += flag;
+            uint8_t& state = state_rows[row][column];
+            const bool agrees = (agreeing >> (row * kWindowColumns + column)) & 1;
+            state = agrees ? (kMarked | kKept) : (state & kKept);
         }
     }
-    if (count < kMinAgreeingPixels) return;
-    for (int row = 0; row < kWindowRows; ++row) {
-        for (int column = 0; column < kWindowColumns; ++column) {
-            uint8_t& state = states[row][column];
-            state = flags[row * kWindowColumns + column] ? (kMarked | kKept) : (state & kKept);
+}
+
+void VisitCentres(const FilterGrid& grid, Planes& planes, double k) {
+    const size_t width = grid.width;
+    for (size_t r = 2; r <= grid.last_centre; ++r) {
+        const size_t centre_row = r * width;
+        for (size_t c = 1; c + 1 < width; ++c) {
+            const float zc = planes.z[centre_row + c];
+            if ((planes.states[centre_row + c] & kMarked) || !HasMeasurement(zc)) continue;
+            const float* x_rows[kWindowRows];
+            const float* z_rows[kWindowRows];
+            uint8_t* state_rows[kWindowRows];
+            for (int i = 0; i < kWindowRows; ++i) {
+                const size_t first = (r - 2 + i) * width + c - 1;
+                x_rows[i] = planes.x + first, z_rows[i] = planes.z + first,
+                state_rows[i] = planes.states + first;
+            }
+            const uint32_t agreeing =
+                AgreeingPixels(x_rows, z_rows, planes.x[centre_row + c], zc, ToleranceOf(k, zc));
+            if (std::popcount(agreeing) >= kMinAgreeingPixels) ApplyWindow(agreeing, state_rows);
         }
     }
+}
+
+// Kept points are written back with the write-back rule, the others cleared.
+void WriteBackKept(PhotoInfo& frame, const uint8_t* states, size_t stored) {
+    SplitAcrossCores(stored, [&](size_t begin, size_t end) {
+        for (size_t first = begin; first < end; first += kChunkPoints) {
+            const size_t count = std::min(kChunkPoints, end - first);
+            for (size_t n = first; n < first + count; ++n) {
+                if (!(states[n] & kKept)) ClearRawPoint(frame.data, n);
+            }
+            RequantisePoints(frame.data + first * kRawPointBytes, count, frame.cloud_unit);
+        }
+    });
 }
 
 }  // namespace
@@ -149,44 +234,11 @@ int WindowFilter(PhotoInfo& frame, double k) {
         ClearAllPoints(frame, grid.stored);
         return TAVI_OK;
     }
-    auto* states = static_cast<uint8_t*>(std::calloc(grid.points(), 1));
-    float* decoded = DecodedCopy(frame, grid, false);
-    if (states == nullptr || decoded == nullptr) {
-        std::free(states), std::free(decoded);
-        return TAVI_ERR_INVALID_ARGUMENT;
-    }
-    const size_t width = grid.width;
-    for (size_t r = 2; r <= grid.last_centre; ++r) {
-        const float* rows[kWindowRows];
-        uint8_t* state_rows[kWindowRows];
-        for (int i = 0; i < kWindowRows; ++i) {
-            rows[i] = decoded + 3 * (r - 2 + i) * width;
-            state_rows[i] = states + (r - 2 + i) * width;
-        }
-        const float* centre_row = rows[2];
-        for (size_t c = 1; c + 1 < width; ++c) {
-            const float zc = centre_row[3 * c + 2];
-            if ((state_rows[2][c] & kMarked) || !HasMeasurement(zc)) continue;
-            const float* window_rows[kWindowRows];
-            uint8_t* window_states[kWindowRows];
-            for (int i = 0; i < kWindowRows; ++i) {
-                window_rows[i] = rows[i] + 3 * (c - 1);
-                window_states[i] = state_rows[i] + (c - 1);
-            }
-            ApplyWindow(window_rows, window_states, centre_row[3 * c], zc, ToleranceOf(k, zc));
-        }
-    }
-    const float unit = static_cast<float>(frame.cloud_unit);
-    SplitAcrossCores(grid.stored, [&](size_t begin, size_t end) {
-        for (size_t n = begin; n < end; ++n) {
-            if (n < grid.points() && (states[n] & kKept)) {
-                WriteBackPoint(frame.data, n, unit, decoded + 3 * n);
-            } else {
-                ClearRawPoint(frame.data, n);
-            }
-        }
-    });
-    std::free(states), std::free(decoded);
+    Planes planes;
+    if (!planes.Allocate(grid.points())) return TAVI_ERR_INVALID_ARGUMENT;
+    FillPlanes(frame, grid, planes);
+    VisitCentres(grid, planes, k);
+    WriteBackKept(frame, planes.states, grid.stored);
     return TAVI_OK;
 }
 

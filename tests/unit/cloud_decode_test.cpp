@@ -5,6 +5,7 @@
 
 #include "cloud_test_support.h"
 #include "processing/cloud_plane.h"
+#include "processing/cloud_write_back.h"
 
 using cloud_test::CloudCameraTest;
 using cloud_test::RawCloud;
@@ -15,12 +16,6 @@ std::vector<float> Decode(GigeCamera& camera, PhotoInfo frame, size_t floats) {
     std::vector<float> out(floats, -7.0f);
     camera.Convert3DPointFromCharToFloat(frame, out.data());
     return out;
-}
-
-uint32_t Bits(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    return bits;
 }
 
 }  // namespace
@@ -95,7 +90,7 @@ TEST(CloudDecodeFastPath, MatchesTheReferenceBitForBitOnEveryWord) {
     tavi::DecodePointsReference(cloud.bytes.data() + 6, 1, 0, out.data());
     EXPECT_TRUE(std::isinf(out[0]));
     tavi::DecodePointsReference(cloud.bytes.data(), 1, 0, out.data());
-    EXPECT_EQ(Bits(out[0]), Bits(0.0f / static_cast<float>(cloud.unit - 1)));  // 0 / 0: the same NaN
+    EXPECT_TRUE(std::isnan(out[0]));  // 0 / 0
 }
 
 TEST(CloudDecodeFastPath, DecodingIntoThePayloadItselfReadsEveryPointFirst) {
@@ -180,6 +175,29 @@ TEST(CloudPlaneFastPath, MatchesDecodeThenMultiplyOnRandomCloudsAndShortPayloads
             tavi::ExtractPlane(frame, actual.data(), axis);
             ASSERT_EQ(expected, actual) << "unit " << unit << " axis " << axis;
             EXPECT_EQ(actual.back(), 0);
+        }
+    }
+}
+
+// The write-back rule on vector units must agree with the scalar rule on every word and unit.
+TEST(CloudWriteBackFastPath, RequantisingMatchesTheReferenceOnEveryWord) {
+    const size_t points = 65536 + 3;
+    RawCloud cloud(static_cast<uint32_t>(points), 1);
+    for (size_t n = 0; n < points; ++n) {
+        cloud.SetWord(n, 0, static_cast<uint16_t>(n * 3));
+        cloud.SetWord(n, 1, static_cast<uint16_t>(n));
+        cloud.SetWord(n, 2, static_cast<uint16_t>(~n));
+    }
+    for (uint32_t unit : {1u, 3u, 7u, 10u, 49u, 1000u, 65535u, 0u, 0xFFFFFFFFu}) {
+        RawCloud expected = cloud, actual = cloud;
+        tavi::RequantisePointsReference(expected.bytes.data(), points, unit);
+        tavi::RequantisePoints(actual.bytes.data(), points, unit);
+        ASSERT_EQ(expected.bytes, actual.bytes) << "unit " << unit;
+        if (unit == 1) {
+            EXPECT_EQ(actual.bytes, cloud.bytes);
+        }
+        if (unit == 0) {
+            EXPECT_EQ(actual.bytes, std::vector<uint8_t>(cloud.bytes.size(), 0));
         }
     }
 }
