@@ -10,6 +10,13 @@
 namespace tavi::cli {
 namespace {
 
+// The latch command copies the running camera clock into the latched-value registers.
+void LatchTimestamp(GigeCamera& camera) {
+    constexpr int kLatchCommand = 2;
+    const int address = camera.GetRegisterAddr("GevTimestampControlLatch");
+    if (address >= 0) camera.WriteRegister(static_cast<unsigned>(address), kLatchCommand);
+}
+
 void PrintCalibration(const GigeCamera& camera) {
     for (size_t sensor = 0; sensor < camera.calibration.size(); ++sensor) {
         const CmosCalibration& c = camera.calibration[sensor];
@@ -42,6 +49,7 @@ int RunInfo(const std::string& serial, const std::string& save_directory) {
                 camera.packet_size, camera.GetHeartBeatTimeout(), camera.cmos_count);
     std::printf("description %s.%s, %d bytes\n", camera.xml_file_name.c_str(), camera.xml_file_type.c_str(),
                 camera.xml_length);
+    LatchTimestamp(camera);
     std::printf("timestamp tick frequency %llu Hz, latched timestamp %llu\n", camera.GetTimestampTickFrequency(),
                 camera.GetTimestampValue());
     PrintCalibration(camera);
