@@ -37,6 +37,8 @@ if [ "${TAVI_NETNS_STAGE:-}" != "inside" ]; then
         exec unshare "${unshare_flags[@]}" -- bash "$0" "$@"
 fi
 unset TAVI_NETNS_STAGE
+# Its own /sys, so that /sys/class/net shows this namespace's interfaces, not the host's.
+mount -t sysfs sysfs /sys 2>/dev/null || true
 
 # ---- stage 2: inside the test namespace ----------------------------------------------------------
 adapters=()

@@ -47,3 +47,10 @@ if(TARGET tavi-virtual-camera)
         message(STATUS "Aravis (gir1.2-aravis-0.8) not found: the generic-client test of the virtual camera is left out")
     endif()
 endif()
+
+# The namespace harness itself.
+if(TARGET tavi-virtual-camera)
+    add_test(NAME netns_harness COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/harness_test.sh ${TAVI_NETNS_RUN})
+    set_tests_properties(netns_harness PROPERTIES LABELS "e2e;virtual-camera" TIMEOUT 120
+        ENVIRONMENT "TAVI_VIRTUAL_CAMERA=$<TARGET_FILE:tavi-virtual-camera>")
+endif()
