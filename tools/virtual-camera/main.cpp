@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
     }
     vcam::NetInterface net(settings.interface_name);
     if (!net.found()) {
-        std::fprintf(stderr, "tavi-virtual-camera: no usable network interface\n");
+        std::fprintf(stderr, "tavi-virtual-camera: no usable network interface%s%s\n",
+                     settings.interface_name.empty() ? "" : " named ", settings.interface_name.c_str());
         return 1;
     }
 

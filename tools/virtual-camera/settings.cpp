@@ -168,6 +168,8 @@ const SettingEntry kSettings[] = {
      FormatNumber<&Settings::heartbeat_ms>},
     {"reboot-ms", "MS", "how long a reboot keeps the camera silent", ParseNumber<&Settings::reboot_ms>,
      FormatNumber<&Settings::reboot_ms>},
+    {"firmware-version", "TEXT", "device version after a firmware update and reboot",
+     ParseText<&Settings::firmware_version>, FormatText<&Settings::firmware_version>},
     {"frame-rate", "FPS", "AcquisitionFrameRate at power-on", ParseNumber<&Settings::frame_rate>,
      FormatNumber<&Settings::frame_rate>},
     {"discovery-wrong-size", nullptr,

@@ -31,6 +31,7 @@ struct Settings {
     uint64_t tick_frequency = 1000000000;
     uint32_t heartbeat_ms = 3000;
     uint32_t reboot_ms = 2000;
+    std::string firmware_version;  // device version after a firmware update; empty: unchanged
     uint32_t frame_rate = 10;
     // Scene (fixed at start).
     double noise_mm = 0.5;
