@@ -16,7 +16,7 @@ constexpr uint32_t kScps0 = 0x0D04, kScsp0 = 0x0D1C;
 constexpr uint32_t kWidth0 = 0x11008, kHeight0 = 0x1100C, kPayloadSize0 = 0x12004;
 constexpr uint32_t kAcquisitionStart = 0x10008, kAcquisitionStop = 0x1000C, kFrameRate = 0x10010;
 constexpr uint32_t kTriggerMode = 0x1002C, kTriggerSoftware = 0x10034;
-constexpr uint8_t kLeader = 1, kTrailer = 2;
+constexpr uint8_t kTrailer = 2;
 
 // A stream receiver on the adapter's address.
 class StreamSocket {
