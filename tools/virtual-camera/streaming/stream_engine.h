@@ -129,7 +129,8 @@ class StreamEngine {
     void SoftwareTrigger(uint32_t channel);
 
     // Sends packets first_packet … last_packet of a recent block again with status 0x0100
-    // (resent). Packet ids past the block's trailer are clipped; unknown blocks are counted.
+    // (resent), soon after the call returns (a worker thread sends them, paced like the stream).
+    // Packet ids past the block's trailer are clipped; unknown blocks are counted.
     void Resend(uint32_t channel, uint16_t block_id, uint32_t first_packet, uint32_t last_packet);
 
     // One test datagram whose UDP payload is exactly `size` bytes, to the channel's destination,
