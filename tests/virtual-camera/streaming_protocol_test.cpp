@@ -121,12 +121,8 @@ TEST_F(ProtocolTest, ResendReachesOnlyTheBlocksStillInTheRing) {
     vcam::EngineOptions options = QuietOptions();
     options.resend_ring_blocks = 2;
     vcam::StreamEngine engine(options);
-    vcam::ChannelSettings settings = SmallGrey();
-    settings.dest_ip = kLoopback;
-    settings.dest_port = listener_.port();
-    ASSERT_TRUE(engine.Configure(kGreyChannel, settings));
-    ASSERT_TRUE(engine.Start(kGreyChannel, 10, true));
-    for (int i = 0; i < 3; ++i) engine.SoftwareTrigger(kGreyChannel);
+    ASSERT_TRUE(StartTriggered(engine, listener_, kGreyChannel, SmallGrey()));
+    Fire(engine, kGreyChannel, 3);
     ASSERT_EQ(Assemble(listener_.ReceiveUntilQuiet()).size(), 3u);
     engine.Resend(kGreyChannel, 1, 1, 1);  // pushed out by blocks 2 and 3
     engine.Resend(kGreyChannel, 2, 1, 1);
@@ -153,11 +149,8 @@ TEST_F(ProtocolTest, DropRatioLosesARepeatableShareOfFirstTransmissions) {
         vcam::StreamEngine engine(QuietOptions());
         EXPECT_TRUE(engine.SetFault("drop_first", "0.3"));
         EXPECT_TRUE(engine.SetFault("seed", std::to_string(seed)));
-        vcam::ChannelSettings settings = View(2, vcam::kPixelMono8, 640, 100, 0, 0, kSmallPacketSize);
-        settings.dest_ip = kLoopback;
-        settings.dest_port = listener.port();
-        EXPECT_TRUE(engine.Configure(kGreyChannel, settings));
-        EXPECT_TRUE(engine.Start(kGreyChannel, 10, true));
+        EXPECT_TRUE(StartTriggered(engine, listener, kGreyChannel,
+                                   View(2, vcam::kPixelMono8, 640, 100, 0, 0, kSmallPacketSize)));
         engine.SoftwareTrigger(kGreyChannel);
         std::set<uint32_t> lost;
         for (uint32_t id = 0; id <= 120; ++id) lost.insert(id);  // 119 payload packets and the trailer
@@ -305,14 +298,9 @@ TEST(EngineFaults, NoiseCanBeSwitchedOffWhileRunning) {
     options.noise = 0.5;
     vcam::StreamEngine engine(options);
     Listener listener;
-    vcam::ChannelSettings settings = SmallGrey();
-    settings.dest_ip = kLoopback;
-    settings.dest_port = listener.port();
-    ASSERT_TRUE(engine.Configure(kGreyChannel, settings));
-    ASSERT_TRUE(engine.Start(kGreyChannel, 10, true));
+    ASSERT_TRUE(StartTriggered(engine, listener, kGreyChannel, SmallGrey()));
     auto two_frames = [&] {
-        engine.SoftwareTrigger(kGreyChannel);
-        engine.SoftwareTrigger(kGreyChannel);
+        Fire(engine, kGreyChannel, 2);
         return Assemble(listener.ReceiveUntilQuiet());
     };
     const std::vector<Block> noisy = two_frames();
@@ -330,11 +318,7 @@ TEST(EngineFaults, FaultsGivenAtConstructionApplyFromTheFirstBlock) {
     options.faults.drop_once = "1:2";
     vcam::StreamEngine engine(options);
     Listener listener;
-    vcam::ChannelSettings settings = SmallGrey();
-    settings.dest_ip = kLoopback;
-    settings.dest_port = listener.port();
-    ASSERT_TRUE(engine.Configure(kGreyChannel, settings));
-    ASSERT_TRUE(engine.Start(kGreyChannel, 10, true));
+    ASSERT_TRUE(StartTriggered(engine, listener, kGreyChannel, SmallGrey()));
     engine.SoftwareTrigger(kGreyChannel);
     EXPECT_EQ(PacketIds(listener.ReceiveUntilQuiet()), (std::vector<uint32_t>{0, 1, 3, 4, 5}));
 }

@@ -275,12 +275,9 @@ TEST(NoisyScene, NoiseChangesFromFrameToFrameAndStrayPointsAreRare) {
     vcam::StreamEngine engine(noisy), quiet(QuietOptions());
     Listener listener;
     auto capture = [&listener](vcam::StreamEngine& source, size_t count) {
-        vcam::ChannelSettings settings = View(0, vcam::kPixelCoord3D_ABC16, 640, 512, 320, 256);
-        settings.dest_ip = kLoopback;
-        settings.dest_port = listener.port();
-        EXPECT_TRUE(source.Configure(0, settings));
-        EXPECT_TRUE(source.Start(0, 10, true));
-        for (size_t i = 0; i < count; ++i) source.SoftwareTrigger(0);
+        EXPECT_TRUE(
+            StartTriggered(source, listener, 0, View(0, vcam::kPixelCoord3D_ABC16, 640, 512, 320, 256)));
+        Fire(source, 0, count);
         auto blocks = Assemble(listener.ReceiveBlocks(count));
         source.Stop(0);
         return blocks;
