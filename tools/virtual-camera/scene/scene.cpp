@@ -150,7 +150,8 @@ Rgb ShadedColour(const Hit& hit) {
 
 CalibrationBlock SensorCalibration(uint32_t sensor) {
     CalibrationBlock block{};
-    const SensorPose& pose = kPoses[std::min(sensor, kSensorCount - 1)];
+    if (sensor >= kSensorCount) return block;
+    const SensorPose& pose = kPoses[sensor];
     std::copy(pose.distortion, pose.distortion + 5, block.distortion);
     const double k[9] = {pose.fx, 0, pose.cx, 0, pose.fy, pose.cy, 0, 0, 1};
     for (int i = 0; i < 9; ++i) block.intrinsic[i] = static_cast<float>(k[i]);

@@ -117,6 +117,8 @@ class StreamEngine {
     // the scene to be rendered again (well under a second for a full frame). False (settings
     // unchanged) for a channel, sensor, region, format or packet size the camera cannot deliver.
     bool Configure(uint32_t channel, const ChannelSettings& settings);
+    // Channel n starts fed by sensor n, full frame, in the sensor's first format (Coord3D_ABC16,
+    // BayerRG8, Mono8), with its destination closed.
     ChannelSettings Settings(uint32_t channel) const;
 
     // Continuous at `frames_per_second`, or one block per SoftwareTrigger when `triggered` (up to
@@ -157,7 +159,7 @@ class StreamEngine {
     // Bytes of one block of the given region and format; 0 for a format the sensor cannot deliver.
     static uint32_t PayloadSize(uint32_t sensor, uint32_t width, uint32_t height, uint32_t pixel_format);
     static bool SupportsFormat(uint32_t sensor, uint32_t pixel_format);
-    // The calibration the scene is rendered with.
+    // The calibration the scene is rendered with (all zeros for a sensor the camera lacks).
     static CalibrationBlock Calibration(uint32_t sensor);
     // The same as the camera's memory holds it: InternelParameter (distortion, intrinsic) and
     // ExternelParameter (rotation, translation) blocks of little-endian floats.
