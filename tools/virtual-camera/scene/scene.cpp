@@ -171,11 +171,13 @@ void Distort(const float distortion[5], double xn, double yn, double* xd, double
 
 void Undistort(const float distortion[5], double xd, double yd, double* xn, double* yn) {
     double x = xd, y = yd;
-    for (int iteration = 0; iteration < 12; ++iteration) {
+    for (int iteration = 0; iteration < 20; ++iteration) {
         double fx, fy;
         Distort(distortion, x, y, &fx, &fy);
-        x += xd - fx;
-        y += yd - fy;
+        const double dx = xd - fx, dy = yd - fy;
+        x += dx;
+        y += dy;
+        if (std::fabs(dx) + std::fabs(dy) < 1e-13) break;
     }
     *xn = x;
     *yn = y;
