@@ -115,8 +115,7 @@ ChannelSettings DefaultSettings(uint32_t channel) {
 bool SettingsValid(const ChannelSettings& s) {
     return s.sensor < kSensorCount && StreamEngine::SupportsFormat(s.sensor, s.pixel_format) && s.width > 0 &&
            s.height > 0 && uint64_t{s.offset_x} + s.width <= kSensorMaxWidth &&
-           uint64_t{s.offset_y} + s.height <= kSensorMaxHeight && s.packet_size >= kMinPacketSize &&
-           s.packet_size <= kMaxPacketSize;
+           uint64_t{s.offset_y} + s.height <= kSensorMaxHeight;
 }
 
 void SetDontFragment(int socket, bool dont_fragment) {
@@ -609,9 +608,12 @@ uint16_t StreamEngine::SourcePort(uint32_t channel) const {
     return found ? found->source_port : 0;
 }
 
-bool StreamEngine::Configure(uint32_t channel, const ChannelSettings& settings) {
+bool StreamEngine::Configure(uint32_t channel, const ChannelSettings& requested) {
     Impl::Channel* found = impl_->Find(channel);
-    if (found == nullptr || !SettingsValid(settings)) return false;
+    if (found == nullptr || !SettingsValid(requested)) return false;
+    // A packet size out of range must not keep a new destination or region from taking effect.
+    ChannelSettings settings = requested;
+    settings.packet_size = std::clamp(settings.packet_size, kMinPacketSize, kMaxPacketSize);
     std::lock_guard lock(found->mutex);
     if (settings.dont_fragment != found->settings.dont_fragment)
         SetDontFragment(found->socket, settings.dont_fragment);

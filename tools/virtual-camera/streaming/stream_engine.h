@@ -37,7 +37,7 @@ struct ChannelSettings {
     uint32_t dest_ip = 0;         // SCDA, host byte order; 0 = channel closed
     uint16_t dest_port = 0;       // SCP, host byte order; 0 = channel closed
     uint32_t packet_size = 1500;  // SCPS low 16 bits: IP packet size incl. IP, UDP and GVSP headers;
-                                  // 576 … 65535
+                                  // held to 576 … 65535
     bool dont_fragment = false;   // SCPS bit 30
     uint32_t width = kSensorMaxWidth;
     uint32_t height = kSensorMaxHeight;
@@ -115,7 +115,7 @@ class StreamEngine {
 
     // Takes effect at the next block; the first block after a change of region or format waits for
     // the scene to be rendered again (well under a second for a full frame). False (settings
-    // unchanged) for a channel, sensor, region, format or packet size the camera cannot deliver.
+    // unchanged) for a channel, sensor, region or format the camera cannot deliver.
     bool Configure(uint32_t channel, const ChannelSettings& settings);
     // Channel n starts fed by sensor n, full frame, in the sensor's first format (Coord3D_ABC16,
     // BayerRG8, Mono8), with its destination closed.
