@@ -215,7 +215,7 @@ struct StreamEngine::Impl {
         Random fault_random{1};
         uint64_t fault_seed_generation = 0;
         PacketBatch batch;
-        std::vector<PacketSpec> plan;
+        std::vector<PlannedPacket> plan;
     };
 
     explicit Impl(const EngineOptions& engine_options)
@@ -476,7 +476,7 @@ struct StreamEngine::Impl {
             current = faults;
             generation = seed_generation;
         }
-        std::vector<PacketSpec> plan;
+        std::vector<PlannedPacket> plan;
         uint64_t dropped = 0;
         {
             std::lock_guard lock(channel.mutex);
