@@ -59,6 +59,7 @@ done
 camera_bin="${TAVI_VIRTUAL_CAMERA:-$TAVI_NETNS_REPO/build/tools/virtual-camera/tavi-virtual-camera}"
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/tavi-netns.XXXXXX")
 started_pids=()
+camera_pids=()
 command_status=0
 
 fail() {
@@ -75,9 +76,26 @@ show_camera_logs() {
     done
 }
 
+# A camera that ends with an error (a sanitizer's report, a crash) fails the run.
+stop_cameras() {
+    local i camera_status
+    for ((i = 0; i < ${#camera_pids[@]}; i++)); do kill "${camera_pids[$i]}" 2>/dev/null || true; done
+    for ((i = 0; i < ${#camera_pids[@]}; i++)); do
+        camera_status=0
+        wait "${camera_pids[$i]}" 2>/dev/null || camera_status=$?
+        if [ "$camera_status" -ne 0 ] && [ "$camera_status" -ne 143 ]; then
+            echo "netns-run: camera $i ended with status $camera_status" >&2
+            cameras_failed=1
+        fi
+    done
+}
+
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
+    cameras_failed=0
+    stop_cameras
+    [ "$status" -eq 0 ] && [ "$cameras_failed" -ne 0 ] && status=1
     [ "$status" -ne 0 ] && [ -d "$workdir" ] && show_camera_logs
     local i
     for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
@@ -196,7 +214,6 @@ for spec in "${addresses[@]}"; do
 done
 
 declare -A camera_ns_by_ip=()
-camera_pids=()
 index=0
 for spec in "${cameras[@]}"; do
     adapter=$(field 0 "$spec")

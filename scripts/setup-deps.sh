@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Fast when all are present.
+#   scripts/setup-deps.sh                    what the build, tests and demo need
+#   scripts/setup-deps.sh --with-baselines   also the optional benchmark baselines and file readers
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-pyftpdlib
+    python3 python3-pyftpdlib python3-gi gir1.2-aravis-0.8 aravis-tools-cli
     iproute2 util-linux tcpdump procps
 )
+# Optional: PCL for the point-cloud benchmark's baseline and the check that PCD/PLY files load in a
+# real reader (scripts/check-cloud-files.sh). Nothing else needs it.
+baseline_packages=(libpcl-dev)
+if [ "${1:-}" = "--with-baselines" ]; then
+    packages+=("${baseline_packages[@]}")
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -118,12 +118,44 @@ class TAVI_API GigeCamera {
 
   public:
     // ---- feature controls ------------------------------------------------------------------------
+    // Start and stop the camera's streaming (AcquisitionStart written with 1, AcquisitionStop with 0).
+    int AcquisitionStart();
+    int AcquisitionStop();
 
     // ---- stream channels -------------------------------------------------------------------------
+    // Opens stream channel `channel_index`: reads its geometry, binds a receiving socket, points the
+    // channel at it and starts a GigeStream, stored in `*stream` (null after any failure).
+    int StreamOn(unsigned short channel_index, GigeStream** stream);
+    // Clears the channel's destination registers and destroys `stream` (which may be null).
+    int StreamOff(unsigned short channel_index, GigeStream* stream);
 
     // ---- point-cloud processing ------------------------------------------------------------------
+    // Frames are Coord3D_ABC16 point clouds owned by the caller; no connection is needed. Work is
+    // bounded by both width x height and payload_size: points the payload lacks count as (0, 0, 0).
+
+    // Decodes width x height points into `output` (3 floats each): raw value / cloud_unit.
+    void Convert3DPointFromCharToFloat(PhotoInfo& frame, float* output);
+    // One coordinate of every point as width x height 16-bit values, most significant byte first.
+    int GetCloudPlaneX(PhotoInfo& frame, short* plane);
+    int GetCloudPlaneY(PhotoInfo& frame, short* plane);
+    int GetCloudPlaneZ(PhotoInfo& frame, short* plane);
+    // Keeps the points of locally consistent 5 x 3 windows (tolerance min(k x 0.005 x Z, 15)).
+    void FilterPointCloud(PhotoInfo& frame, double k);
+    // Removes points in 30-unit grid cells holding fewer than `min_population` points.
+    int SpatialFilterPointcloud(PhotoInfo& frame, int min_population);
 
     // ---- point-cloud files -----------------------------------------------------------------------
+    int SavePointCloudToPcd(PhotoInfo& frame, char* path);
+    int SavePointCloudToPly(PhotoInfo& frame, char* path);
+    int SavePointCloudToTxt(PhotoInfo& frame, char* path);
+    // `fused_points`: width x height records of X, Y, Z and three colour values (from the fusion).
+    int SavePointCloudWithImageToTxt(PhotoInfo& frame, float* fused_points, char* path);
+
+private:
+    int GetCloudPlane(PhotoInfo& frame, short* plane, int axis);
+    int GetCloudPlaneOfAxis(PhotoInfo& frame, short* plane, int axis);
+
+public:
 
     // ---- state shared by the camera's subsystems -------------------------------------------------
     std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)

@@ -5,4 +5,5 @@
 #include "TaviSDK/Discovery.h"
 #include "TaviSDK/Export.h"
 #include "TaviSDK/GigeCamera.h"
+#include "TaviSDK/GigeStream.h"
 #include "TaviSDK/Types.h"

@@ -153,4 +153,22 @@ inline void PutCommandHeader(uint8_t* bytes, uint8_t flags, uint16_t command, ui
     PutU16(bytes, kCmdRequestId, request_id);
 }
 
+// PACKETRESEND command: asks the camera to send a run of packets of one block again. No
+// acknowledge comes back. Offsets from the start of the datagram.
+inline constexpr size_t kResendCmdSize = 20;
+inline constexpr uint16_t kResendPayloadLength = 12;
+inline constexpr size_t kResendChannel = 8;
+inline constexpr size_t kResendBlockId = 10;
+inline constexpr size_t kResendFirstPacket = 12;
+inline constexpr size_t kResendLastPacket = 16;
+
+inline void PutPacketResendCommand(uint8_t* bytes, uint16_t request_id, uint16_t channel, uint16_t block_id,
+                                   uint32_t first_packet, uint32_t last_packet) {
+    PutCommandHeader(bytes, kFlagAckRequired, kPacketResendCmd, kResendPayloadLength, request_id);
+    PutU16(bytes, kResendChannel, channel);
+    PutU16(bytes, kResendBlockId, block_id);
+    PutU32(bytes, kResendFirstPacket, first_packet);
+    PutU32(bytes, kResendLastPacket, last_packet);
+}
+
 }  // namespace tavi::gvcp

@@ -71,7 +71,8 @@ uint32_t DefaultPixelFormat(uint32_t channel) {
 
 Device::Device(Settings& settings, NetInterface& net, StreamEngine& streams)
     : settings_(settings), net_(net), streams_(streams) {
-    streams_.SetClock([this] { return Ticks(Clock::now()); });
+    clock_->tick_frequency = settings_.tick_frequency;
+    streams_.SetClock([clock = clock_] { return clock->Ticks(Clock::now()); });
 }
 
 // ---- building the address space -----------------------------------------------------------------
@@ -91,7 +92,7 @@ void Device::PowerOn(Clock::time_point now) {
     firmware_pending_ = false;
     reboot_requested_ = false;
     now_ = now;
-    clock_epoch_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    clock_->epoch_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
     BuildBootstrap();
     BuildDeviceRegisters();
     for (uint32_t sensor = 0; sensor < map::kSensorCount; ++sensor) BuildSensor(sensor);
@@ -133,12 +134,12 @@ void Device::BuildBootstrap() {
         return gvcp::kSuccess;
     });
     AddRegister(map::kTickFrequencyHigh, 0, A::kReadOnly, {},
-                [this] { return static_cast<uint32_t>(settings_.tick_frequency >> 32); });
+                [this] { return static_cast<uint32_t>(clock_->tick_frequency >> 32); });
     AddRegister(map::kTickFrequencyLow, 0, A::kReadOnly, {},
-                [this] { return static_cast<uint32_t>(settings_.tick_frequency); });
+                [this] { return static_cast<uint32_t>(clock_->tick_frequency); });
     AddRegister(map::kTimestampControl, 0, A::kWriteOnly, [this](uint32_t value) {
         if (value & map::kTimestampReset) {
-            clock_epoch_ns_ =
+            clock_->epoch_ns =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(now_.time_since_epoch()).count();
         }
         if (value & map::kTimestampLatch) {
@@ -343,6 +344,7 @@ void Device::WriteDescription() {
 }
 
 void Device::RefreshFromSettings() {
+    clock_->tick_frequency = settings_.tick_frequency;
     if (blocks_.empty()) return;
     WriteIdentityText();
     WriteDescription();
@@ -588,11 +590,13 @@ uint32_t Device::IpConfigCurrent() const {
     return link_local ? map::kIpConfigLla : map::kIpConfigPersistent;
 }
 
-uint64_t Device::Ticks(Clock::time_point now) const {
+uint64_t Device::Ticks(Clock::time_point now) const { return clock_->Ticks(now); }
+
+uint64_t Device::CameraClock::Ticks(Clock::time_point now) const {
     int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count() -
-                 clock_epoch_ns_.load();
+                 epoch_ns.load();
     if (ns < 0) ns = 0;
-    return static_cast<uint64_t>(static_cast<unsigned __int128>(ns) * settings_.tick_frequency / 1000000000u);
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(ns) * tick_frequency.load() / 1000000000u);
 }
 
 }  // namespace vcam

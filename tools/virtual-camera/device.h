@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -122,7 +123,14 @@ class Device {
     bool reboot_requested_ = false;
     Clock::time_point reboot_until_{};
     Clock::time_point ieee1588_enabled_at_{};
-    std::atomic<int64_t> clock_epoch_ns_{0};  // read by the engine's sender threads
+    // The camera clock. The engine's sender threads read it too, possibly after this object is gone,
+    // so it is shared with them.
+    struct CameraClock {
+        std::atomic<int64_t> epoch_ns{0};
+        std::atomic<uint64_t> tick_frequency{1000000000};
+        uint64_t Ticks(Clock::time_point now) const;
+    };
+    std::shared_ptr<CameraClock> clock_ = std::make_shared<CameraClock>();
 };
 
 }  // namespace vcam

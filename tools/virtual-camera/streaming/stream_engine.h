@@ -36,7 +36,8 @@ inline constexpr uint32_t kPixelMono8 = 0x01080001;
 struct ChannelSettings {
     uint32_t dest_ip = 0;         // SCDA, host byte order; 0 = channel closed
     uint16_t dest_port = 0;       // SCP, host byte order; 0 = channel closed
-    uint32_t packet_size = 1500;  // SCPS low 16 bits: IP packet size incl. IP, UDP and GVSP headers
+    uint32_t packet_size = 1500;  // SCPS low 16 bits: IP packet size incl. IP, UDP and GVSP headers;
+                                  // 576 … 65535
     bool dont_fragment = false;   // SCPS bit 30
     uint32_t width = kSensorMaxWidth;
     uint32_t height = kSensorMaxHeight;
@@ -83,6 +84,7 @@ struct EngineOptions {
     uint16_t first_source_port = 0;    // channel n sends from this port + n; 0 = ports the system picks
     uint32_t resend_ring_blocks = 16;  // recent blocks per channel that a resend can still reach
     uint32_t noise_variants = 4;       // distinct noisy renderings cycled through, per channel
+    uint64_t scene_seed = 1;           // seed of the noise and the stray points
     FaultSettings faults;
 };
 
@@ -93,7 +95,7 @@ struct ChannelCounters {
     uint64_t bytes_sent = 0;    // IP bytes (UDP payload + 28) of those datagrams
     uint64_t packets_resent = 0;
     uint64_t packets_dropped = 0;     // withheld by a drop fault
-    uint64_t resend_unavailable = 0;  // requested packets no longer (or never) in the ring
+    uint64_t resend_unavailable = 0;  // resend requests for a block not kept (any more), or past its end
     uint64_t send_errors = 0;
     uint64_t triggers_missed = 0;  // software triggers that found the channel busy or stopped
 };
@@ -111,13 +113,16 @@ class StreamEngine {
     // The UDP source port of a channel, reported in GevSCSP; 0 for a channel that does not exist.
     uint16_t SourcePort(uint32_t channel) const;
 
-    // Takes effect at the next block; a changed region or format renders the scene again.
-    // False (settings unchanged) for a channel, sensor, region or format the camera cannot deliver.
+    // Takes effect at the next block; the first block after a change of region or format waits for
+    // the scene to be rendered again (well under a second for a full frame). False (settings
+    // unchanged) for a channel, sensor, region, format or packet size the camera cannot deliver.
     bool Configure(uint32_t channel, const ChannelSettings& settings);
     ChannelSettings Settings(uint32_t channel) const;
 
-    // Continuous at `frames_per_second`, or one block per SoftwareTrigger when `triggered`.
-    // Start on a running channel changes its rate and mode. Nothing is sent while SCDA or SCP is 0.
+    // Continuous at `frames_per_second`, or one block per SoftwareTrigger when `triggered` (up to
+    // 16 triggers wait; more are counted as missed). Start on a running channel changes its rate
+    // and mode. Nothing is sent, and no block id used, while SCDA or SCP is 0. Stop returns once
+    // the sender has ended; a block being sent is cut short.
     bool Start(uint32_t channel, double frames_per_second, bool triggered);
     void Stop(uint32_t channel);
     bool Running(uint32_t channel) const;
@@ -131,8 +136,10 @@ class StreamEngine {
     // with don't-fragment: it is lost when the path cannot carry it. False when it could not leave.
     bool SendTestPacket(uint32_t channel, uint32_t size);
 
-    // Changes one fault (keys: the FaultSettings field names, plus "drop" for both drop ratios,
-    // "bandwidth" in bits/s and "clear" to remove every fault). False for an unknown key or value.
+    // Changes one fault (keys: the FaultSettings field names, plus "drop" for both drop ratios and
+    // "clear" to remove every fault) or a running setting ("bandwidth" in bits/s, 0 = unlimited;
+    // "noise" in mm, 0 … 100; "outlier_ratio", 0 … 1). False (nothing changed) for an unknown key
+    // or a value out of range.
     bool SetFault(const std::string& key, const std::string& value);
     FaultSettings Faults() const;
 
@@ -141,8 +148,7 @@ class StreamEngine {
     ChannelCounters Counters(uint32_t channel) const;
 
     // The camera clock that stamps leaders; the default counts nanoseconds of the monotonic clock
-    // (kDefaultTickFrequency).
-    // Called from the sender threads.
+    // (kDefaultTickFrequency). Called from the sender threads, so it must be thread-safe.
     void SetClock(std::function<uint64_t()> camera_ticks);
 
     uint32_t CloudUnit() const;
@@ -152,6 +158,9 @@ class StreamEngine {
     static bool SupportsFormat(uint32_t sensor, uint32_t pixel_format);
     // The calibration the scene is rendered with.
     static CalibrationBlock Calibration(uint32_t sensor);
+    // The same as the camera's memory holds it: InternelParameter (distortion, intrinsic) and
+    // ExternelParameter (rotation, translation) blocks of little-endian floats.
+    static void CalibrationBytes(uint32_t sensor, uint8_t internal[56], uint8_t external[48]);
 
   private:
     struct Impl;

@@ -1,0 +1,58 @@
+#include "stream/datagram_batch.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+namespace tavi::stream {
+
+DatagramBatch::DatagramBatch(size_t slots) {
+    memory_ = static_cast<uint8_t*>(std::malloc(slots * kSlotSize));
+    if (memory_ == nullptr) return;
+    headers_.resize(slots);
+    vectors_.resize(slots);
+    senders_.resize(slots);
+}
+
+DatagramBatch::~DatagramBatch() { std::free(memory_); }
+
+int DatagramBatch::Receive(int socket) {
+    for (size_t i = 0; i < headers_.size(); ++i) {
+        vectors_[i] = {memory_ + i * kSlotSize, kSlotSize};
+        msghdr& header = headers_[i].msg_hdr;
+        header = {};
+        header.msg_name = &senders_[i];
+        header.msg_namelen = sizeof(sockaddr_in);
+        header.msg_iov = &vectors_[i];
+        header.msg_iovlen = 1;
+        headers_[i].msg_len = 0;
+    }
+    int received;
+    do {
+        received = ::recvmmsg(socket, headers_.data(), static_cast<unsigned>(headers_.size()), MSG_DONTWAIT,
+                              nullptr);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return received;
+}
+
+uint32_t DatagramBatch::sender(int i) const {
+    if (headers_[i].msg_hdr.msg_namelen < sizeof(sockaddr_in) || senders_[i].sin_family != AF_INET) return 0;
+    return ntohl(senders_[i].sin_addr.s_addr);
+}
+
+int WaitReadableMicroseconds(int socket, int64_t timeout_us) {
+    pollfd descriptor{socket, POLLIN, 0};
+    const timespec timeout{static_cast<time_t>(timeout_us / 1000000),
+                           static_cast<long>(timeout_us % 1000000) * 1000};
+    const int ready = ::ppoll(&descriptor, 1, &timeout, nullptr);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready == 0) return 0;
+    if ((descriptor.revents & (POLLERR | POLLNVAL)) != 0 && (descriptor.revents & POLLIN) == 0) return -1;
+    return 1;
+}
+
+}  // namespace tavi::stream

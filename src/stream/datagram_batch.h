@@ -1,0 +1,40 @@
+#pragma once
+// Receives the datagrams waiting on a socket in one system call (recvmmsg), each into its own slot,
+// with its sender. The slots live as long as the batch: nothing is allocated per datagram.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tavi::stream {
+
+class DatagramBatch {
+  public:
+    static constexpr size_t kSlotSize = 65536;  // any UDP datagram fits
+
+    explicit DatagramBatch(size_t slots);
+    ~DatagramBatch();
+    DatagramBatch(const DatagramBatch&) = delete;
+    DatagramBatch& operator=(const DatagramBatch&) = delete;
+
+    bool ready() const { return memory_ != nullptr; }
+    // Takes what is waiting without blocking: the number of datagrams, 0 when none, -1 on error.
+    int Receive(int socket);
+    const uint8_t* data(int i) const { return memory_ + static_cast<size_t>(i) * kSlotSize; }
+    int length(int i) const { return static_cast<int>(headers_[i].msg_len); }
+    uint32_t sender(int i) const;  // host order
+
+  private:
+    uint8_t* memory_ = nullptr;
+    std::vector<mmsghdr> headers_;
+    std::vector<iovec> vectors_;
+    std::vector<sockaddr_in> senders_;
+};
+
+// Waits up to `timeout_us` for the socket to become readable: 1 readable, 0 time-out, -1 error.
+int WaitReadableMicroseconds(int socket, int64_t timeout_us);
+
+}  // namespace tavi::stream

@@ -1,0 +1,334 @@
+// Opening and closing a stream channel on the camera, and starting and stopping acquisition.
+
+#include <sys/socket.h>
+
+#include <climits>
+#include <new>
+
+#include "TaviSDK/GigeCamera.h"
+#include "TaviSDK/GigeStream.h"
+#include "net/gvcp_protocol.h"
+#include "net/udp_socket.h"
+
+namespace {
+
+constexpr uint32_t kChannelStride = 0x40;
+constexpr uint32_t kCmosStride = 0x100;
+constexpr int kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
+constexpr int kSmallestNegotiatedPacket = 1500;
+constexpr int kDataSocketTimeoutMs = 1000;
+constexpr uint32_t kFramesInReceiveBuffer = 6;
+
+// Reads the register of a feature at its address plus `offset`. An address the description cannot
+// give (a negative code) is returned as the failure instead of being read.
+int ReadFeature(GigeCamera* camera, const char* name, uint32_t offset, int* value) {
+    const int address = camera->GetRegisterAddr(name);
+    if (address < 0) return address;
+    return camera->ReadRegister(static_cast<unsigned int>(address) + offset, value);
+}
+
+int WriteFeature(GigeCamera* camera, const char* name, int value) {
+    const int address = camera->GetRegisterAddr(name);
+    if (address < 0) return address;
+    return camera->WriteRegister(static_cast<unsigned int>(address), value);
+}
+
+// What stream set-up reads from the camera, in reading order.
+struct ChannelGeometry {
+    int cloud_unit = 0;
+    int cmos = 0;
+    int width = 0;
+    int height = 0;
+    int offset_x = 0;
+    int offset_y = 0;
+    int payload_size = 0;
+    int pixel_format = 0;
+};
+
+enum class Stride { kNone, kChannel, kCmos };
+
+struct GeometryRead {
+    const char* feature;
+    Stride stride;
+    int ChannelGeometry::*field;
+    const char* failure;
+};
+
+constexpr GeometryRead kGeometryReads[] = {
+    {"DeviceCloudUnit", Stride::kNone, &ChannelGeometry::cloud_unit,
+     "[function:StreamOn] Failed to read register to get cloud unit. error code: %x."},
+    {"CmosIndex", Stride::kChannel, &ChannelGeometry::cmos,
+     "[function:StreamOn] Failed to read register to get cmos number. error code: %x."},
+    {"Width", Stride::kCmos, &ChannelGeometry::width,
+     "[function:StreamOn] Failed to read register to get width. error code: %x."},
+    {"Height", Stride::kCmos, &ChannelGeometry::height,
+     "[function:StreamOn] Failed to read register to get height. error code: %x."},
+    {"OffsetX", Stride::kCmos, &ChannelGeometry::offset_x,
+     "[function:StreamOn] Failed to read register to get offset_x. error code: %x."},
+    {"OffsetY", Stride::kCmos, &ChannelGeometry::offset_y,
+     "[function:StreamOn] Failed to read register to get offset_y. error code: %x."},
+    {"PayloadSize", Stride::kChannel, &ChannelGeometry::payload_size,
+     "[function:StreamOn] Failed to read register to get payload_size. error code: %x."},
+    {"PixelFormat", Stride::kChannel, &ChannelGeometry::pixel_format,
+     "[function:StreamOn] Failed to read register to get pixel_format_value. error code: %x."},
+};
+
+int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* geometry) {
+    for (const GeometryRead& read : kGeometryReads) {
+        uint32_t offset = 0;
+        if (read.stride == Stride::kChannel) offset = kChannelStride * channel;
+        if (read.stride == Stride::kCmos) offset = kCmosStride * static_cast<uint32_t>(geometry->cmos);
+        const int code = ReadFeature(camera, read.feature, offset, &(geometry->*read.field));
+        if (code != 0) {
+            TAVI_LOG_ERROR(&camera->log, read.failure, code);
+            return code;
+        }
+    }
+    return 0;
+}
+
+// The packet size negotiated at connection; a stored failure code (or anything smaller than a
+// negotiation can give) falls back to the 1500 bytes every GigE link carries.
+int UsablePacketSize(GigeCamera* camera) {
+    if (camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= 65535)
+        return camera->packet_size;
+    TAVI_LOG_WARNING(
+        &camera->log,
+        "[function:StreamOn] The negotiated packet size %d is not usable, %d bytes are used instead.",
+        camera->packet_size, kSmallestNegotiatedPacket);
+    return kSmallestNegotiatedPacket;
+}
+
+// Asks for room for six frames, beyond the kernel's default limit where the process may, and warns
+// when the kernel grants less.
+void SizeReceiveBuffer(int socket, uint32_t payload_size, cameralog* log) {
+    const uint64_t wanted64 = static_cast<uint64_t>(payload_size) * kFramesInReceiveBuffer;
+    const int wanted = wanted64 > INT_MAX / 2 ? INT_MAX / 2 : static_cast<int>(wanted64);
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0) {
+        setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    }
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    // The kernel reports twice the usable size (it counts its own bookkeeping).
+    if (granted / 2 < wanted) {
+        TAVI_LOG_WARNING(
+            log,
+            "[function:StreamOn] The receive buffer of the data stream is %d bytes, less than the %d "
+            "asked for; raise net.core.rmem_max to allow more.",
+            granted / 2, wanted);
+    }
+}
+
+// The receiving socket, bound to the adapter address; its port in `port`. A negative code on failure.
+int OpenDataSocket(GigeCamera* camera, uint32_t payload_size, uint16_t* port) {
+    const int socket = open_udp_socket();
+    if (socket < 0) {
+        TAVI_LOG_ERROR(
+            &camera->log,
+            "[function:StreamOn] Failed to create socket for receiving data stream. error code: %d",
+            TAVI_ERR_SOCKET_CREATE);
+        return TAVI_ERR_SOCKET_CREATE;
+    }
+    tavi::net::SetReceiveTimeout(socket, kDataSocketTimeoutMs);
+    SizeReceiveBuffer(socket, payload_size, &camera->log);
+    if (bind_udp_socket(socket, camera->pc_ip, 0) < 0 || !tavi::net::LocalEndpoint(socket, nullptr, port)) {
+        tavi::net::close_udp_socket(socket);
+        TAVI_LOG_ERROR(&camera->log,
+                       "[function:StreamOn] Failed to bind socket for receiving data stream. error code: %d",
+                       TAVI_ERR_SOCKET_BIND);
+        return TAVI_ERR_SOCKET_BIND;
+    }
+    return socket;
+}
+
+// Points the channel at the socket: destination address, then port.
+int ProgramDestination(GigeCamera* camera, unsigned short channel, uint16_t port) {
+    using tavi::gvcp::StreamChannelRegister;
+    int code = camera->WriteRegister(StreamChannelRegister(tavi::gvcp::kRegScda, channel),
+                                     static_cast<int>(camera->pc_ip));
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &camera->log,
+            "[function:StreamOn] Failed to open the data stream due to write IP to register error. error "
+            "code: %x",
+            code);
+        return code;
+    }
+    code = camera->WriteRegister(StreamChannelRegister(tavi::gvcp::kRegScp, channel), port);
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &camera->log,
+            "[function:StreamOn] Failed to open the data stream due to write PORT to register error. error "
+            "code: %x",
+            code);
+    }
+    return code;
+}
+
+DataStreamPrivateInfo MakeStreamInfo(int socket, const ChannelGeometry& geometry, uint32_t bytes_per_pixel,
+                                     uint32_t packet_payload_size) {
+    DataStreamPrivateInfo info{};
+    info.socket = static_cast<uint32_t>(socket);
+    info.payload_size = static_cast<uint32_t>(geometry.payload_size);
+    info.width = static_cast<uint32_t>(geometry.width);
+    info.height = static_cast<uint32_t>(geometry.height);
+    info.size_x = info.width;
+    info.size_y = info.height;
+    info.offset_x = static_cast<uint32_t>(geometry.offset_x);
+    info.offset_y = static_cast<uint32_t>(geometry.offset_y);
+    info.bytes_per_pixel = bytes_per_pixel;
+    info.pixel_format = static_cast<uint32_t>(geometry.pixel_format);
+    info.packet_count = static_cast<uint32_t>(
+        (static_cast<uint64_t>(info.payload_size) + packet_payload_size - 1) / packet_payload_size);
+    info.cloud_unit = static_cast<uint32_t>(geometry.cloud_unit);
+    return info;
+}
+
+// Camera ticks per second; a failed read (a negative code in place of a frequency) means 0, so
+// frames are stamped with the PC clock.
+int64_t TickFrequency(GigeCamera* camera) {
+    const auto frequency = static_cast<int64_t>(camera->GetTimestampTickFrequency());
+    if (frequency >= 0) return frequency;
+    TAVI_LOG_WARNING(
+        &camera->log,
+        "[function:StreamOn] The timestamp tick frequency could not be read, frames are stamped with the "
+        "PC clock.");
+    return 0;
+}
+
+}  // namespace
+
+int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
+    if (connected.load() == 0) {
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:StreamOn] The camera disconnected unexpectedly when opening the data stream.error "
+            "code: %d",
+            TAVI_ERR_NOT_CONNECTED);
+        return TAVI_ERR_NOT_CONNECTED;
+    }
+    if (stream == nullptr) {
+        TAVI_LOG_ERROR(&log, "[function:StreamOn] The incoming pointer parameters are empty. error code: %d",
+                       TAVI_ERR_NO_STREAM);
+        return TAVI_ERR_NO_STREAM;
+    }
+    *stream = nullptr;
+
+    int channel_count = 0;
+    int code = ReadFeature(this, "GevStreamChannelCount", 0, &channel_count);
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &log, "[function:StreamOn] Failed to read register to get channel count. error code: %x.", code);
+        return code;
+    }
+    if (static_cast<int>(channel_index) > channel_count - 1) {
+        TAVI_LOG_ERROR(&log, "[function:StreamOn] The channel index is invalid. error code: %d",
+                       TAVI_ERR_CHANNEL_INDEX);
+        return TAVI_ERR_CHANNEL_INDEX;
+    }
+    ChannelGeometry geometry;
+    code = ReadGeometry(this, channel_index, &geometry);
+    if (code != 0) return code;
+    const uint32_t bytes_per_pixel =
+        GetPixelByteByGenICamFormatValue(static_cast<uint32_t>(geometry.pixel_format));
+    if (bytes_per_pixel == 0) {
+        TAVI_LOG_ERROR(&log, "[function:StreamOn] The pixel format of the data is incomplete. error code: %d",
+                       TAVI_ERR_PIXEL_FORMAT);
+        return TAVI_ERR_PIXEL_FORMAT;
+    }
+    const uint32_t packet_payload_size = static_cast<uint32_t>(UsablePacketSize(this) - kPacketOverhead);
+
+    uint16_t local_port = 0;
+    const int socket = OpenDataSocket(this, static_cast<uint32_t>(geometry.payload_size), &local_port);
+    if (socket < 0) return socket;
+    code = ProgramDestination(this, channel_index, local_port);
+    if (code != 0) {
+        tavi::net::close_udp_socket(socket);
+        return code;
+    }
+    DataStreamPrivateInfo info = MakeStreamInfo(socket, geometry, bytes_per_pixel, packet_payload_size);
+    int source_port = 0;
+    code = ReadFeature(this, "GevSCSP", kChannelStride * channel_index, &source_port);
+    if (code != 0) {
+        tavi::net::close_udp_socket(socket);
+        TAVI_LOG_ERROR(
+            &log, "[function:StreamOn] Failed to read register to get stream_channel_port. error code: %x.",
+            code);
+        return code;
+    }
+    const int64_t tick_frequency = TickFrequency(this);
+    GigeStream* created = new (std::nothrow) GigeStream(
+        &info, channel_index, socket, static_cast<int>(pc_ip), static_cast<int>(camera_ip),
+        source_port & 0xFFFF, local_port, static_cast<int>(packet_payload_size), tick_frequency, &log);
+    if (created == nullptr) {
+        tavi::net::close_udp_socket(socket);
+        TAVI_LOG_ERROR(&log, "[function:StreamOn] The incoming pointer parameters are empty. error code: %d",
+                       TAVI_ERR_NO_STREAM);
+        return TAVI_ERR_NO_STREAM;
+    }
+    *stream = created;
+    return TAVI_OK;
+}
+
+int GigeCamera::StreamOff(unsigned short channel_index, GigeStream* stream) {
+    using tavi::gvcp::StreamChannelRegister;
+    int result = 0;
+    int code = WriteRegister(StreamChannelRegister(tavi::gvcp::kRegScda, channel_index), 0);
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:StreamOff] Failed to close the data stream due to write IP to register error. error "
+            "code: %x",
+            code);
+        result = code;
+    }
+    code = WriteRegister(StreamChannelRegister(tavi::gvcp::kRegScp, channel_index), 0);
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:StreamOff] Failed to close the data stream due to write PORT to register error. "
+            "error code: %x",
+            code);
+        result = code;
+    }
+    delete stream;
+    return result;
+}
+
+// ---- acquisition ---------------------------------------------------------------------------------
+
+namespace {
+
+struct AcquisitionCommand {
+    const char* feature;
+    int value;
+    const char* disconnected;
+    const char* failure;
+};
+
+int RunAcquisitionCommand(GigeCamera* camera, const AcquisitionCommand& command) {
+    if (camera->connected.load() == 0) {
+        TAVI_LOG_DEBUG(&camera->log, "%s", command.disconnected);
+        return TAVI_ERR_NOT_CONNECTED;
+    }
+    const int code = WriteFeature(camera, command.feature, command.value);
+    if (code != 0) TAVI_LOG_ERROR(&camera->log, command.failure, code);
+    return code;
+}
+
+}  // namespace
+
+int GigeCamera::AcquisitionStart() {
+    static constexpr AcquisitionCommand kStart{
+        "AcquisitionStart", 1, "[function:AcquisitionStart] The camera disconnected.",
+        "[function:AcquisitionStart] Failed to set resend request on-off. error code: %x."};
+    return RunAcquisitionCommand(this, kStart);
+}
+
+int GigeCamera::AcquisitionStop() {
+    static constexpr AcquisitionCommand kStop{
+        "AcquisitionStop", 0, "[function:AcquisitionStop] The camera disconnected.",
+        "[function:AcquisitionStop] Failed to stop recv stream data. error code: %x."};
+    return RunAcquisitionCommand(this, kStop);
+}

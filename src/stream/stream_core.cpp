@@ -1,0 +1,129 @@
+#include "stream/stream_core.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "net/gvcp_protocol.h"
+#include "net/udp_socket.h"
+#include "stream/datagram_batch.h"
+
+namespace tavi::stream {
+
+namespace {
+constexpr size_t kBatchSlots = 32;
+}
+
+int64_t MonotonicMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& peers,
+                       uint32_t adapter_address)
+    : config(stream_config),
+      assembler_(shared, stream_config),
+      peers_(peers),
+      adapter_address_(adapter_address) {
+    try {
+        thread_ = std::thread(&StreamCore::Stream_Thread, this);
+    } catch (const std::system_error&) {
+        net::close_udp_socket(peers_.data_socket);
+        data_socket_closed_ = true;
+        TAVI_LOG_ERROR(config.log,
+                       "[function:GigeStream] GigeStream constructor create stream thread error.");
+    }
+    TAVI_LOG_INFO(config.log, "[function:GigeStream] GigeStream constructor recv data thread create sucess.");
+}
+
+StreamCore::~StreamCore() {
+    exit_flag_.store(1);
+    if (thread_.joinable()) thread_.join();
+    if (!data_socket_closed_) net::close_udp_socket(peers_.data_socket);
+    assembler_.free_queued_buffers();
+}
+
+int StreamCore::Stream_Thread(StreamCore* core) {
+    cameralog* log = core->config.log;
+    const int channel = core->config.channel_index;
+    TAVI_LOG_INFO(log, "[function:Stream_Thread] Thread start. channel_index_: %d", channel);
+    const int resend_socket = open_udp_socket();
+    if (resend_socket < 0) {
+        TAVI_LOG_ERROR(log,
+                       "[function:Stream_Thread] Failed to initialize The resend socket.c hannel_index_: %d",
+                       channel);
+        return -6;
+    }
+    if (bind_udp_socket(resend_socket, core->adapter_address_, 0) < 0) {
+        TAVI_LOG_ERROR(log, "[function:Stream_Thread] Failed to bind The resend socket. channel_index_: %d",
+                       channel);
+        net::close_udp_socket(resend_socket);
+        return -7;
+    }
+    core->peers_.resend_socket = resend_socket;
+    core->assembler_.set_peers(core->peers_);
+    core->assembler_.sendto_stream_source_data();
+    TAVI_LOG_INFO(log, "[function:Stream_Thread] Start thread loop.channel_index_: %d", channel);
+    core->loop();
+    core->assembler_.flush_blocks(MonotonicMicroseconds());
+    net::close_udp_socket(resend_socket);
+    return 0;
+}
+
+void StreamCore::loop() {
+    int64_t last_firewall_us = MonotonicMicroseconds();
+    DatagramBatch batch(kBatchSlots);
+    if (!batch.ready()) {
+        TAVI_LOG_ERROR(config.log, "[function:loop] The parameter which malloc has error.");
+        return;
+    }
+    TAVI_LOG_DEBUG(config.log, "[function:loop] Packet payload size is: %d, thread exit is %d.",
+                   config.packet_payload_size, exit_flag_.load());
+    const StreamSettings& settings = shared.settings;
+    while (exit_flag_.load(std::memory_order_relaxed) == 0) {
+        const int readable = WaitReadableMicroseconds(
+            peers_.data_socket, settings.socket_select_timeout_us.load(std::memory_order_relaxed));
+        const int64_t now = MonotonicMicroseconds();
+        if (readable < 0) {
+            TAVI_LOG_ERROR(config.log, "[function:loop] Select error.");
+            break;
+        }
+        if (readable == 0) {
+            if (now - last_firewall_us > settings.firewall_timeout_us.load(std::memory_order_relaxed)) {
+                assembler_.sendto_stream_source_data();
+                last_firewall_us = now;
+            }
+            TAVI_LOG_DEBUG(config.log, "[function:loop] Select over time.");
+            assembler_.check_block_complete(nullptr, now);
+            continue;
+        }
+        const int count = batch.Receive(peers_.data_socket);
+        if (count <= 0) {
+            TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.",
+                           config.channel_index, -1);
+            assembler_.check_block_complete(nullptr, now);
+            continue;
+        }
+        serve_datagrams(batch, count, now);
+    }
+    TAVI_LOG_INFO(config.log, "[function:loop] End of the loop. channel_index_: %d.", config.channel_index);
+}
+
+// Each datagram in arrival order, as if it had been received alone; only the camera's are used.
+void StreamCore::serve_datagrams(DatagramBatch& batch, int count, int64_t now) {
+    for (int i = 0; i < count; ++i) {
+        const int length = batch.length(i);
+        TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.",
+                       config.channel_index, length);
+        StreamBlock* current = nullptr;
+        if (length > 0) {
+            if (batch.sender(i) == peers_.camera_address) {
+                current = assembler_.process_packet(batch.data(i), length, now);
+            } else {
+                assembler_.count_foreign_datagram();
+            }
+        }
+        assembler_.check_block_complete(current, now);
+    }
+}
+
+}  // namespace tavi::stream

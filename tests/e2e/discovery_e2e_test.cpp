@@ -1,0 +1,162 @@
+// Discovery and force IP against virtual cameras in the isolated test namespace.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TaviSDK/Discovery.h"
+#include "support/packet_counter.h"
+#include "support/virtual_camera_control.h"
+
+namespace {
+
+std::string Serial(const DiscoveryInfo& info) { return std::string(info.serial_number, strnlen(info.serial_number, 16)); }
+std::string Adapter(const DiscoveryInfo& info) { return std::string(info.adapter_name, strnlen(info.adapter_name, 256)); }
+
+uint32_t Ip(const char* text) {
+    Discovery discovery;
+    std::string copy = text;
+    return discovery.ConvertIpStringToInt(copy.data());
+}
+
+std::vector<DiscoveryInfo> Discover() {
+    Discovery discovery;
+    std::vector<DiscoveryInfo> cameras;
+    const int found = discovery.DiscoverCamera(&cameras);
+    EXPECT_EQ(found, static_cast<int>(cameras.size()));
+    return cameras;
+}
+
+const DiscoveryInfo* FindSerial(const std::vector<DiscoveryInfo>& cameras, const std::string& serial) {
+    auto found = std::find_if(cameras.begin(), cameras.end(), [&](const DiscoveryInfo& info) { return Serial(info) == serial; });
+    return found == cameras.end() ? nullptr : &*found;
+}
+
+VirtualCameraControl CameraControl(int index) {
+    const std::string name = "TAVI_CAMERA_" + std::to_string(index) + "_CONTROL";
+    const char* path = std::getenv(name.c_str());
+    return VirtualCameraControl(path != nullptr ? path : "");
+}
+
+}  // namespace
+
+TEST(TwoAdapters, EachAnswerGivesOneRecordWithTheFactsOfTheAdapterThatHeardIt) {
+    const std::vector<DiscoveryInfo> cameras = Discover();
+    ASSERT_EQ(cameras.size(), 3u);
+
+    // Adapter order first: the camera behind tv0, then the two behind tv1 in arrival order.
+    EXPECT_EQ(Serial(cameras[0]), "TVA001");
+    EXPECT_EQ(Adapter(cameras[0]), "tv0");
+    EXPECT_EQ(cameras[0].camera_ip, Ip("169.254.1.10"));
+    EXPECT_EQ(cameras[0].camera_mask, Ip("255.255.0.0"));
+    EXPECT_EQ(cameras[0].mac_high, 0x0254u);
+    EXPECT_EQ(cameras[0].mac_low, 0x56000001u);
+    EXPECT_EQ(cameras[0].pc_ip, Ip("169.254.1.1"));
+    EXPECT_EQ(cameras[0].pc_mask, Ip("255.255.0.0"));
+    EXPECT_EQ(cameras[0].pc_gateway, Ip("169.254.1.254"));
+    EXPECT_EQ(cameras[0].mtu, 1500);
+
+    std::vector<std::string> behind_tv1{Serial(cameras[1]), Serial(cameras[2])};
+    std::sort(behind_tv1.begin(), behind_tv1.end());
+    EXPECT_EQ(behind_tv1, (std::vector<std::string>{"TVB001", "TVB002"}));
+    for (size_t index = 1; index < 3; ++index) {
+        EXPECT_EQ(Adapter(cameras[index]), "tv1");
+        EXPECT_EQ(cameras[index].pc_ip, Ip("192.168.50.1"));
+        EXPECT_EQ(cameras[index].pc_mask, Ip("255.255.255.0"));
+        EXPECT_EQ(cameras[index].pc_gateway, 0u) << "tv1 has no default gateway";
+        EXPECT_EQ(cameras[index].mtu, 9000);
+    }
+    EXPECT_EQ(FindSerial(cameras, "TVB002")->camera_ip, Ip("192.168.50.20"));
+    EXPECT_EQ(FindSerial(cameras, "TVB001")->camera_ip, Ip("192.168.50.21"));
+}
+
+TEST(TwoAdapters, EachBroadcastLeavesOnlyThroughTheAdapterItIsFor) {
+    const std::string discovery_filter = "udp and dst port 3956 and udp[10:2] = 0x0002";
+    tavi::test::PacketCounter on_tv0("tv0", discovery_filter);
+    tavi::test::PacketCounter on_tv1("tv1", discovery_filter);
+    ASSERT_TRUE(on_tv0.started() && on_tv1.started()) << on_tv0.text() << on_tv1.text();
+    Discover();
+    EXPECT_EQ(on_tv0.Stop(), 1) << on_tv0.text();
+    EXPECT_EQ(on_tv1.Stop(), 1) << on_tv1.text();
+}
+
+TEST(TwoAdapters, TheSortOrdersTheRecordsBySerialNumber) {
+    Discovery discovery;
+    std::vector<DiscoveryInfo> cameras;
+    ASSERT_EQ(discovery.DiscoverCamera(&cameras), 3);
+    ASSERT_EQ(discovery.CameraSort(&cameras, 1), 0);
+    EXPECT_EQ(Serial(cameras[0]), "TVA001");
+    EXPECT_EQ(Serial(cameras[1]), "TVB001");
+    EXPECT_EQ(Serial(cameras[2]), "TVB002");
+}
+
+TEST(ForceIp, ACameraOnAForeignSubnetIsFoundAndMovedOntoTheAdaptersSubnet) {
+    const std::vector<DiscoveryInfo> before = Discover();
+    const DiscoveryInfo* foreign = FindSerial(before, "TVF001");
+    ASSERT_NE(foreign, nullptr);
+    EXPECT_EQ(foreign->camera_ip, Ip("10.3.0.5"));
+    Discovery discovery;
+    EXPECT_FALSE(discovery.WhetherIsSameSegment(*foreign));
+
+    const std::string broadcast_filter = "udp and dst host 255.255.255.255 and dst port 3956 and udp[9] = 0x11";
+    tavi::test::PacketCounter broadcasts("tv0", broadcast_filter);
+    char ip[] = "169.254.1.30";
+    char mask[] = "255.255.0.0";
+    char gateway[] = "169.254.1.254";
+    EXPECT_EQ(discovery.ForceIp(*foreign, ip, mask, gateway), 0);
+    EXPECT_GE(broadcasts.Stop(), 1) << broadcasts.text();
+
+    const DiscoveryInfo* moved = FindSerial(Discover(), "TVF001");
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->camera_ip, Ip("169.254.1.30"));
+    EXPECT_EQ(moved->camera_mask, Ip("255.255.0.0"));
+    EXPECT_EQ(moved->camera_gateway, Ip("169.254.1.254"));
+    EXPECT_TRUE(discovery.WhetherIsSameSegment(*moved));
+}
+
+TEST(ForceIp, ACameraOnTheSameSubnetGetsTheCommandByUnicast) {
+    const std::vector<DiscoveryInfo> cameras = Discover();
+    const DiscoveryInfo* local = FindSerial(cameras, "TVS001");
+    ASSERT_NE(local, nullptr);
+    tavi::test::PacketCounter unicasts("tv0", "udp and dst host 169.254.7.7 and dst port 3956 and udp[9] = 0x88");
+    Discovery discovery;
+    char ip[] = "169.254.7.8";
+    char mask[] = "255.255.0.0";
+    char gateway[] = "169.254.1.254";
+    EXPECT_EQ(discovery.ForceIp(*local, ip, mask, gateway), 0);
+    EXPECT_EQ(unicasts.Stop(), 1) << unicasts.text();
+    const DiscoveryInfo* moved = FindSerial(Discover(), "TVS001");
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->camera_ip, Ip("169.254.7.8"));
+}
+
+TEST(ForceIp, ARefusingCameraGivesMinus4) {
+    const DiscoveryInfo* local = nullptr;
+    const std::vector<DiscoveryInfo> cameras = Discover();
+    for (const char* serial : {"TVS001"}) local = FindSerial(cameras, serial);
+    ASSERT_NE(local, nullptr);
+    ASSERT_TRUE(CameraControl(1).Set("forceip-status", "0x8006"));
+    Discovery discovery;
+    char ip[] = "169.254.7.9";
+    char mask[] = "255.255.0.0";
+    char gateway[] = "169.254.1.254";
+    EXPECT_EQ(discovery.ForceIp(*local, ip, mask, gateway), -4);
+    ASSERT_TRUE(CameraControl(1).Set("forceip-status", "0"));
+}
+
+TEST(HostileAnswers, AnAnswerWhoseLengthFieldDisagreesIsIgnored) {
+    ASSERT_TRUE(CameraControl(0).Set("discovery-ack", "wrong-length"));
+    EXPECT_TRUE(Discover().empty());
+    ASSERT_TRUE(CameraControl(0).Set("discovery-ack", "normal"));
+    EXPECT_EQ(Discover().size(), 1u);
+}
+
+TEST(HostileAnswers, AnOversizedAnswerEndsThatAddressesReceiveLoop) {
+    ASSERT_TRUE(CameraControl(0).Set("discovery-ack", "oversized"));
+    EXPECT_TRUE(Discover().empty());
+    ASSERT_TRUE(CameraControl(0).Set("discovery-ack", "normal"));
+}

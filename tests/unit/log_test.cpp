@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "TaviSDK/CameraLog.h"
+#include "TaviSDK/Discovery.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct SwitchesOff {
+    SwitchesOff() { LogSwitches::AllOff(); }
+    ~SwitchesOff() { LogSwitches::AllOff(); }
+};
+
+const std::regex kLinePattern(R"(\[([EWID])\]\[(\d{4})/(\d{1,2})/(\d{1,2})  (\d{1,2}):(\d{1,2}):(\d{1,2})\.(\d{1,3})\](.*)\n)");
+
+}  // namespace
+
+TEST(Log, NothingIsCreatedWhileEveryLevelIsOff) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    cameralog log;
+    EXPECT_EQ(log_open(&log, "quiet"), 0);
+    TAVI_LOG_ERROR(&log, "[function:Test] dropped, error code: %d", -1);
+    log_close(&log);
+    EXPECT_FALSE(scratch.Exists("quiet.log"));
+}
+
+TEST(Log, ALineIsTagBracketedLocalTimeAndMessage) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::warning = 1;
+    cameralog log;
+    ASSERT_EQ(log_open(&log, "format"), 0);
+    TAVI_LOG_WARNING(&log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d",
+                     -5);
+    log_close(&log);
+    const std::string text = scratch.Read("format.log");
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, kLinePattern)) << text;
+    EXPECT_EQ(parts[1], "W");
+    EXPECT_EQ(parts[9], "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: -5");
+    // No leading zeros in any time field.
+    for (int field = 3; field <= 8; ++field) {
+        const std::string value = parts[field];
+        EXPECT_TRUE(value == "0" || value[0] != '0') << value;
+    }
+}
+
+TEST(Log, EachWriterObeysOnlyItsOwnSwitchAndWritesItsTag) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    Discovery discovery;
+    discovery.SetLogLevelSwitch(1, 1, 0, 0);  // error and debug: the second parameter is debug
+    cameralog log;
+    ASSERT_EQ(log_open(&log, "levels"), 0);
+    TAVI_LOG_ERROR(&log, "e");
+    TAVI_LOG_WARNING(&log, "w");
+    TAVI_LOG_INFO(&log, "i");
+    TAVI_LOG_DEBUG(&log, "d");
+    log_close(&log);
+    const std::string text = scratch.Read("levels.log");
+    EXPECT_NE(text.find("[E]["), std::string::npos);
+    EXPECT_NE(text.find("[D]["), std::string::npos);
+    EXPECT_EQ(text.find("[W]["), std::string::npos);
+    EXPECT_EQ(text.find("[I]["), std::string::npos);
+}
+
+TEST(Log, OpeningAgainTruncatesTheFile) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::info = 1;
+    cameralog log;
+    log_open(&log, "again");
+    TAVI_LOG_INFO(&log, "first");
+    log_close(&log);
+    log_open(&log, "again");
+    TAVI_LOG_INFO(&log, "second");
+    log_close(&log);
+    const std::string text = scratch.Read("again.log");
+    EXPECT_EQ(text.find("first"), std::string::npos);
+    EXPECT_NE(text.find("second"), std::string::npos);
+}
+
+TEST(Log, ASwitchTurnedOnAfterOpeningWritesNothing) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    cameralog log;
+    log_open(&log, "late");
+    LogSwitches::error = 1;
+    TAVI_LOG_ERROR(&log, "too late");
+    log_close(&log);
+    EXPECT_FALSE(scratch.Exists("late.log"));
+}
+
+TEST(Log, LongMessagesAndBaseNamesAreCutNotOverflowed) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::error = 1;
+    cameralog log;
+    ASSERT_EQ(log_open(&log, "abcdefghijklmnopqrstuvwxyz"), 0);
+    const std::string long_message(1000, 'x');
+    TAVI_LOG_ERROR(&log, "%s", long_message.c_str());
+    log_close(&log);
+    ASSERT_TRUE(scratch.Exists("abcdefghijklmnopqrs.log"));  // 19 characters kept
+    const std::string text = scratch.Read("abcdefghijklmnopqrs.log");
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, kLinePattern));
+    EXPECT_EQ(parts[9].length(), 255u);
+}
+
+TEST(Log, AnEmptyBaseNameGivesDotLog) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::info = 1;
+    cameralog log;
+    EXPECT_EQ(log_open(&log, ""), 0);
+    log_close(&log);
+    EXPECT_TRUE(scratch.Exists(".log"));
+}
+
+TEST(Log, NullLogAndUnwritableFileGiveMinus12) {
+    SwitchesOff off;
+    LogSwitches::error = 1;
+    EXPECT_EQ(log_open(nullptr, "x"), -12);
+    cameralog log;
+    EXPECT_EQ(log_open(&log, "no/such/dir"), -12);
+    TAVI_LOG_ERROR(&log, "dropped");  // a closed log drops lines silently
+    log_close(&log);
+}
+
+TEST(Log, DestroyingALogObjectTurnsEverySwitchOff) {
+    SwitchesOff off;
+    LogSwitches::error = 1;
+    LogSwitches::debug = 1;
+    { Discovery discovery; }
+    EXPECT_FALSE(LogSwitches::AnyOn());
+}

@@ -1,0 +1,11 @@
+#pragma once
+// The subcommands of the tavi tool; each registers its options on the application.
+
+#include <CLI/CLI.hpp>
+
+namespace tavi::cli {
+
+void AddListCommand(CLI::App& app);
+void AddForceIpCommand(CLI::App& app);
+
+}  // namespace tavi::cli
