@@ -63,7 +63,7 @@ class RawGvcpReader {
         return tavi::test::Be32(ack, 8);
     }
 
-      uint16_t WriteRegister(uint32_t address, uint32_t value) {
+    uint16_t WriteRegister(uint32_t address, uint32_t value) {
         Bytes command{0x42, 0x01, 0x00, 0x82, 0x00, 0x08};
         tavi::test::AppendBe16(&command, ++id_);
         tavi::test::AppendBe32(&command, address);
@@ -95,7 +95,7 @@ class RawGvcpReader {
         return arrived;
     }
 
-private:
+  private:
     Bytes Exchange(const Bytes& command) {
         sockaddr_in camera{};
         camera.sin_family = AF_INET;
@@ -330,7 +330,8 @@ TEST_F(CameraE2e, PacketSizeIsTheLargestCandidateThatCrossesA9000Mtu) {
     ASSERT_EQ(info.mtu, 9000);
     {
         RawGvcpReader reader(info.camera_ip);
-        if (!reader.SendsTestPackets(info.pc_ip)) GTEST_SKIP() << "this virtual camera build sends no test packets";
+        if (!reader.SendsTestPackets(info.pc_ip))
+            GTEST_SKIP() << "this virtual camera build sends no test packets";
     }
     ASSERT_EQ(camera.CameraConnect(&info), 0);
     // 9000 bytes of UDP payload do not fit a 9000-byte IP packet; the next candidate does.
