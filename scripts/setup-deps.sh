@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    libaravis-dev  # benchmark baseline only: an independent GigE Vision receiver
     python3 python3-pyftpdlib
     iproute2 util-linux tcpdump procps
 )
