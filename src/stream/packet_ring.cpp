@@ -18,9 +18,11 @@ namespace tavi::stream {
 
 namespace {
 
-constexpr size_t kBlockSize = 1 << 20;
-constexpr uint32_t kMinBlocks = 8;
-constexpr uint32_t kMaxBlocks = 256;
+// A block is handed over when full or after kBlockRetireMs, so at low rates each block holds about a
+// millisecond: many small blocks let the ring ride out a longer stall of the receive thread.
+constexpr size_t kBlockSize = 256 << 10;
+constexpr uint32_t kMinBlocks = 32;
+constexpr uint32_t kMaxBlocks = 1024;
 constexpr uint32_t kFrameSize = 2048;   // what the kernel counts frames in; datagrams may be larger
 constexpr uint32_t kBlockRetireMs = 1;  // a block that is not full is handed over after this
 constexpr size_t kIpHeaderMin = 20;

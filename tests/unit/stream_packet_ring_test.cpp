@@ -28,21 +28,24 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
     tavi::test::UdpEndpoint elsewhere(local, 0);
 
     std::vector<Received> sent;
+    std::vector<Received> got;
+    const auto drain = [&] {
+        ring.Drain([&](const uint8_t* bytes, int length, uint32_t sender) {
+            got.push_back({Bytes(bytes, bytes + length), sender});
+        });
+    };
+    // Sent in bursts and read in between, as the receive thread reads while the camera sends.
     for (int i = 0; i < 300; ++i) {
         const Bytes bytes(static_cast<size_t>(1 + (i * 97) % 9000), static_cast<uint8_t>(i));
         const bool from_stray = i % 10 == 9;
         (from_stray ? stray : camera).SendTo(local, receiver.port(), bytes);
         camera.SendTo(local, elsewhere.port(), bytes);  // another port: never seen
         sent.push_back({bytes, from_stray ? stray.address() : camera.address()});
+        if (i % 20 == 19) drain();
     }
-
-    std::vector<Received> got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
-        if (tavi::stream::WaitReadableMicroseconds(ring.descriptor(), 100'000) <= 0) continue;
-        ring.Drain([&](const uint8_t* bytes, int length, uint32_t sender) {
-            got.push_back({Bytes(bytes, bytes + length), sender});
-        });
+        if (tavi::stream::WaitReadableMicroseconds(ring.descriptor(), 100'000) > 0) drain();
     }
     ASSERT_EQ(got.size(), sent.size());
     for (size_t i = 0; i < sent.size(); ++i) {
