@@ -108,9 +108,7 @@ bool PacketRing::Open(uint32_t local_address, uint16_t local_port, uint64_t ring
                  setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) == 0;
     if (ready) {
         ring_size_ = block_size_ * block_count_;
-        void* map = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED, socket_, 0);
-        if (map == MAP_FAILED)
-            map = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0);
+        void* map = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0);
         ring_ = map == MAP_FAILED ? nullptr : static_cast<uint8_t*>(map);
         ready = ring_ != nullptr;
     }
