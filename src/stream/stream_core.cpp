@@ -135,7 +135,7 @@ bool StreamCore::open_packet_ring() {
     const uint64_t ring_bytes = static_cast<uint64_t>(config.info.payload_size) * kFramesInRing;
     if (!ring_.Open(adapter_address_, local_port, ring_bytes)) return false;
     DropEverythingOn(peers_.data_socket);
-    TAVI_LOG_INFO(config.log, "[function:loop] Receiving through the packet ring. channel_index_: %d.",
+    TAVI_LOG_INFO(config.log, "[function:GigeStream] Receiving through the packet ring. channel_index_: %d.",
                   config.channel_index);
     return true;
 }
