@@ -4,9 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "net/big_endian.h"
 #include <cstring>
 
 namespace tavi::gvcp {
+
+using net::GetU16;
+using net::GetU32;
+using net::GetU8;
+using net::PutU16;
+using net::PutU32;
 
 inline constexpr uint16_t kPort = 3956;
 inline constexpr uint8_t kKey = 0x42;
@@ -117,30 +125,6 @@ inline constexpr uint32_t kScpsSizeMask = 0x0000FFFFu;
 
 inline constexpr uint32_t StreamChannelRegister(uint32_t channel_zero_register, int channel) {
     return channel_zero_register + kStreamChannelStride * static_cast<uint32_t>(channel);
-}
-
-// Big-endian field access. Readers check the datagram's size and give 0 past its end.
-inline void PutU16(uint8_t* bytes, size_t offset, uint16_t value) {
-    bytes[offset] = static_cast<uint8_t>(value >> 8);
-    bytes[offset + 1] = static_cast<uint8_t>(value);
-}
-
-inline void PutU32(uint8_t* bytes, size_t offset, uint32_t value) {
-    bytes[offset] = static_cast<uint8_t>(value >> 24);
-    bytes[offset + 1] = static_cast<uint8_t>(value >> 16);
-    bytes[offset + 2] = static_cast<uint8_t>(value >> 8);
-    bytes[offset + 3] = static_cast<uint8_t>(value);
-}
-
-inline uint16_t GetU16(const uint8_t* bytes, size_t size, size_t offset) {
-    if (offset + 2 > size) return 0;
-    return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
-}
-
-inline uint32_t GetU32(const uint8_t* bytes, size_t size, size_t offset) {
-    if (offset + 4 > size) return 0;
-    return (static_cast<uint32_t>(bytes[offset]) << 24) | (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
-           (static_cast<uint32_t>(bytes[offset + 2]) << 8) | bytes[offset + 3];
 }
 
 // Writes a command header.

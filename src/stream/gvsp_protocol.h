@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/big_endian.h"
+
 namespace tavi::gvsp {
+
+using net::GetU16;
+using net::GetU32;
+using net::GetU8;
+using net::PutU16;
+using net::PutU32;
 
 // Header of every packet.
 inline constexpr size_t kStatus = 0;
@@ -45,21 +53,6 @@ inline constexpr uint16_t kPayloadDeviceSpecific = 8;  // its timestamp is not t
 
 // Payload packets carry image bytes from here to their end.
 inline constexpr size_t kPayloadData = 8;
-
-inline uint8_t GetU8(const uint8_t* bytes, size_t size, size_t offset) {
-    return offset < size ? bytes[offset] : 0;
-}
-
-inline uint16_t GetU16(const uint8_t* bytes, size_t size, size_t offset) {
-    if (offset + 2 > size) return 0;
-    return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
-}
-
-inline uint32_t GetU32(const uint8_t* bytes, size_t size, size_t offset) {
-    if (offset + 4 > size) return 0;
-    return (static_cast<uint32_t>(bytes[offset]) << 24) | (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
-           (static_cast<uint32_t>(bytes[offset + 2]) << 8) | bytes[offset + 3];
-}
 
 inline uint16_t GetStatus(const uint8_t* packet, size_t size) { return GetU16(packet, size, kStatus); }
 inline uint16_t GetBlockId(const uint8_t* packet, size_t size) { return GetU16(packet, size, kBlockId); }
