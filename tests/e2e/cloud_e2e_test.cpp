@@ -25,7 +25,6 @@ namespace scene = vcam::scene;
 
 constexpr int64_t kCaptureWaitUs =
     30'000'000;  // bounds a hang; a sanitizer build of the camera renders slowly
-constexpr uint32_t kChannelStride = 0x40;
 constexpr double kOnSurfaceMm = 3.0;  // six times the camera's depth noise
 // A stray point closer to a surface than the window filter's tolerance (k x 0.005 x Z, under 9 mm
 // here) agrees with its neighbours and rightly stays; farther ones must go.
