@@ -13,3 +13,17 @@ echo "== moving the camera on the foreign subnet onto tv1's subnet =="
 echo
 echo "== the cameras again, by serial number =="
 "$tavi" list --by-serial
+
+echo
+echo "== connecting to TV3D0001: description, calibration, clock =="
+"$tavi" info TV3D0001
+
+echo
+echo "== ten depth frames from channel 0, the last written as PCD and PLY =="
+mkdir -p demo-output
+"$tavi" capture TV3D0001 --channel 0 --frames 10 --pcd demo-output/depth.pcd --ply demo-output/depth.ply
+head -c 400 demo-output/depth.pcd | head -12
+
+echo
+echo "== five colour frames from channel 1 =="
+"$tavi" capture TV3D0001 --channel 1 --frames 5

@@ -37,6 +37,8 @@ if [ "${TAVI_NETNS_STAGE:-}" != "inside" ]; then
         exec unshare "${unshare_flags[@]}" -- bash "$0" "$@"
 fi
 unset TAVI_NETNS_STAGE
+# Its own /sys, so that /sys/class/net shows this namespace's interfaces, not the host's.
+mount -t sysfs sysfs /sys 2>/dev/null || true
 
 # ---- stage 2: inside the test namespace ----------------------------------------------------------
 adapters=()
@@ -162,16 +164,16 @@ declare -A segment_bridge=()
 segment_count=0
 
 add_adapter() {
-    local spec=$1 name cidr mtu="" gw="" option
-    name=$(field 0 "$spec")
-    cidr=$(field 1 "$spec")
-    [ -n "$name" ] && [ -n "$cidr" ] || fail "bad --adapter '$spec'"
+    local item=$1 name cidr mtu="" gw="" option
+    name=$(field 0 "$item")
+    cidr=$(field 1 "$item")
+    [ -n "$name" ] && [ -n "$cidr" ] || fail "bad --adapter '$item'"
     local IFS=,
-    for option in $(cut -s -d, -f3- <<<"$spec"); do
+    for option in $(cut -s -d, -f3- <<<"$item"); do
         case "$option" in
             mtu=*) mtu=${option#mtu=} ;;
             gw=*) gw=${option#gw=} ;;
-            *) fail "bad adapter option '$option' in '$spec'" ;;
+            *) fail "bad adapter option '$option' in '$item'" ;;
         esac
     done
     unset IFS
@@ -206,19 +208,19 @@ attach_to_segment() {
     in_ns "$ns" ip addr add "$cidr" brd + dev eth0
 }
 
-for spec in "${adapters[@]}"; do add_adapter "$spec"; done
-for spec in "${addresses[@]}"; do
-    name=$(field 0 "$spec")
+for item in "${adapters[@]}"; do add_adapter "$item"; done
+for item in "${addresses[@]}"; do
+    name=$(field 0 "$item")
     [ -n "${segment_bridge[$name]:-}" ] || fail "--address for unknown adapter '$name'"
-    ip addr add "$(field 1 "$spec")" brd + dev "$name"
+    ip addr add "$(field 1 "$item")" brd + dev "$name"
 done
 
 declare -A camera_ns_by_ip=()
 index=0
-for spec in "${cameras[@]}"; do
-    adapter=$(field 0 "$spec")
-    cidr=$(field 1 "$spec")
-    options=$(cut -s -d, -f3- <<<"$spec")
+for item in "${cameras[@]}"; do
+    adapter=$(field 0 "$item")
+    cidr=$(field 1 "$item")
+    options=$(cut -s -d, -f3- <<<"$item")
     [ -x "$camera_bin" ] || fail "virtual camera '$camera_bin' not found (build it, or set TAVI_VIRTUAL_CAMERA)"
     mac=$(sed -n 's/.*--mac[ =]\([0-9A-Fa-f:]*\).*/\1/p' <<<"$options")
     attach_to_segment "$adapter" "$cidr" "$mac" "cam$index"
@@ -243,9 +245,9 @@ if [ ${#ftps[@]} -gt 0 ]; then
     export TAVI_FTP_ROOT="$workdir/ftp"
     mkdir -p "$TAVI_FTP_ROOT/var"
     ftp_index=0
-    for spec in "${ftps[@]}"; do
-        adapter=$(field 0 "$spec")
-        cidr=$(field 1 "$spec")
+    for item in "${ftps[@]}"; do
+        adapter=$(field 0 "$item")
+        cidr=$(field 1 "$item")
         ip=${cidr%/*}
         ns=${camera_ns_by_ip[$ip]:-}
         if [ -z "$ns" ]; then

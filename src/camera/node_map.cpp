@@ -55,6 +55,8 @@ NodeInterface InterfaceOfKind(std::string_view kind) {
     return NodeInterface::kBase;
 }
 
+constexpr int kMaxGroupDepth = 64;
+
 // Elements that are nodes of their own although they sit inside another node.
 bool IsNestedNode(std::string_view kind) { return kind == "StructEntry" || kind == "EnumEntry"; }
 
@@ -93,12 +95,14 @@ class NodeCollector {
   public:
     explicit NodeCollector(std::vector<DescriptionNode>* nodes) : nodes_(nodes) {}
 
-    // Nodes are the named elements of the description and of its groups, at any depth.
-    void CollectFrom(const pugi::xml_node& parent) {
+    // Nodes are the named elements of the description and of its groups, at any depth a real file
+    // uses. False for groups nested deeper, which only a hostile file holds.
+    bool CollectFrom(const pugi::xml_node& parent, int depth = 0) {
+        if (depth > kMaxGroupDepth) return false;
         for (const pugi::xml_node& element : parent.children()) {
             if (element.type() != pugi::node_element) continue;
             if (std::string_view(element.name()) == "Group") {
-                CollectFrom(element);
+                if (!CollectFrom(element, depth + 1)) return false;
                 continue;
             }
             // A StructReg has no name of its own (only a Comment), but its entries are nodes.
@@ -107,6 +111,7 @@ class NodeCollector {
             if (*name != '\0') nodes_->push_back(node);
             CollectNested(element, node);
         }
+        return true;
     }
 
   private:
@@ -237,7 +242,11 @@ bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::st
         *error = "the XML is not a register description";
         return false;
     }
-    NodeCollector(&nodes_).CollectFrom(root);
+    if (!NodeCollector(&nodes_).CollectFrom(root)) {
+        Release();
+        *error = "groups nested too deep";
+        return false;
+    }
     if (nodes_.empty()) {
         *error = "the description holds no node";
         return false;

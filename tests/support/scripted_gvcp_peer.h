@@ -77,13 +77,18 @@ class ScriptedGvcpPeer {
     ScriptedGvcpPeer() {
         static std::atomic<int> serial{0};
         const int pid = static_cast<int>(getpid());
-        // An address of this peer alone: tests of other processes run beside it.
-        address_ =
-            LoopbackAddress(static_cast<uint8_t>(10 + serial++ % 200), static_cast<uint8_t>(pid / 253 % 256),
-                            static_cast<uint8_t>(1 + pid % 253));
         socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local = SocketAddress(address_, 3956);
-        if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        // An address of this peer alone: tests of other processes run beside it. Should another
+        // process hold it after all, the next one is tried.
+        bool bound = false;
+        for (int attempt = 0; attempt < 20 && !bound; ++attempt) {
+            address_ =
+                LoopbackAddress(static_cast<uint8_t>(10 + serial++ % 200),
+                                static_cast<uint8_t>(pid / 253 % 256), static_cast<uint8_t>(1 + pid % 253));
+            sockaddr_in local = SocketAddress(address_, 3956);
+            bound = ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+        }
+        if (!bound) {
             ::close(socket_);
             socket_ = -1;
             return;

@@ -124,6 +124,14 @@ TEST_F(ConnectionTest, AFailureAfterControlWasGrantedGivesControlBack) {
     EXPECT_EQ(Connect(), -10);
     EXPECT_EQ(camera.connected.load(), 0);
     EXPECT_FALSE(camera.heartbeat_thread.joinable());
+
+    // So does a URL that does not say where the file is.
+    fake.peer.SetStatus(0x0200, 0);
+    std::string url = "Local:fake;100000;800";
+    url.resize(512, '\0');
+    fake.peer.SetMemory(0x0200, tavi::test::TextBytes(url));
+    EXPECT_EQ(Connect(), -10);
+    EXPECT_EQ(fake.WritesTo(kCcp).back(), 0u);
 }
 
 TEST_F(ConnectionTest, ASecondConnectIsRefusedWithoutDisturbingTheFirst) {

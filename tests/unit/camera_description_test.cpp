@@ -127,7 +127,12 @@ TEST(NodeMap, MalformedOrForeignDescriptionsAreRefused) {
         "<RegisterDescription/>",
         "not xml at all",
     };
-    for (const std::string& xml : broken) {
+    std::string deep = "<RegisterDescription>";
+    for (int i = 0; i < 10000; ++i) deep += "<Group Comment=\"g\">";
+    deep += "<Integer Name=\"A\"/>";
+    for (int i = 0; i < 10000; ++i) deep += "</Group>";
+    deep += "</RegisterDescription>";
+    for (const std::string& xml : {broken[0], broken[1], broken[2], broken[3], deep}) {
         tavi::NodeMap map;
         std::string error;
         EXPECT_FALSE(map.Build(reinterpret_cast<const unsigned char*>(xml.data()), xml.size(), false, &error))

@@ -172,6 +172,51 @@ TEST_F(VirtualCamera, ErrorStatusesFollowTheStandard) {
     EXPECT_EQ(client.WriteReg(ip[0], kHeartbeat, 3000), kOk);
 }
 
+TEST_F(VirtualCamera, WriteMemChangesTheUserNameThatDiscoveryReports) {
+    Client client(adapter);
+    ASSERT_EQ(client.WriteReg(ip[0], kCcp, 2), kOk);
+    std::vector<uint8_t> payload;
+    Put32(payload, 0x00E8);  // user-defined name
+    const char name[16] = "bench-3";
+    payload.insert(payload.end(), name, name + 16);
+    auto ack = client.Exchange(ip[0], 0x0086, payload);
+    ASSERT_TRUE(ack.has_value());
+    EXPECT_EQ(ack->status(), kOk);
+    EXPECT_EQ(ack->ack_code(), 0x0087);
+    EXPECT_EQ(Get16(ack->bytes, 10), 16) << "bytes written";
+    std::vector<testgvcp::Datagram> answers = client.Discover();
+    const testgvcp::Datagram* answer = AnswerFrom(answers, ip[0]);
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(Text(answer->bytes, 240, 16), "bench-3");
+
+    payload.clear();
+    Put32(payload, 0x00D8);  // serial number: read-only
+    payload.insert(payload.end(), name, name + 16);
+    ack = client.Exchange(ip[0], 0x0086, payload);
+    ASSERT_TRUE(ack.has_value());
+    EXPECT_EQ(ack->status(), kWriteProtect);
+    EXPECT_EQ(Get16(ack->bytes, 10), 0);
+
+    const char original[16] = "lab-left";
+    payload.clear();
+    Put32(payload, 0x00E8);
+    payload.insert(payload.end(), original, original + 16);
+    EXPECT_EQ(client.Exchange(ip[0], 0x0086, payload)->status(), kOk);
+}
+
+TEST_F(VirtualCamera, AHeaderClaimingMoreThanTheDatagramHoldsIsRefused) {
+    Client client(adapter);
+    std::vector<uint8_t> bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x08, 0x12, 0x34, 0x00, 0x00, 0x09, 0x04};
+    client.SendRaw(ip[0], bytes);
+    auto ack = client.Receive(1000);
+    ASSERT_TRUE(ack.has_value());
+    EXPECT_EQ(ack->status(), 0x800D);
+    EXPECT_EQ(ack->ack_id(), 0x1234);
+    bytes[0] = 0x43;  // not a GVCP command at all: no answer
+    client.SendRaw(ip[0], bytes);
+    EXPECT_FALSE(client.Receive(300).has_value());
+}
+
 TEST_F(VirtualCamera, AChosenRegisterAnswersWithAChosenStatus) {
     Client client(adapter);
     ASSERT_TRUE(Control(0).Set("register-error", "0x0938:0x8FFF"));
@@ -403,6 +448,7 @@ TEST_F(VirtualCamera, LatchedTimestampAdvancesAtTheTickFrequency) {
 TEST_F(VirtualCamera, RebootSilencesTheCameraAndFreesControl) {
     Client client(adapter);
     ASSERT_EQ(client.WriteReg(ip[1], kCcp, 2), kOk);
+    ASSERT_TRUE(Control(1).Set("firmware-version", "2.0.0"));
     ASSERT_EQ(client.WriteReg(ip[1], 0x10050, 1), kOk);       // FirmwareUpdate
     ASSERT_EQ(client.WriteReg(ip[1], 0x10054, 0x111F), kOk);  // DeviceReboot
     EXPECT_FALSE(client.Exchange(ip[1], 0x0080, {0, 0, 0x0A, 0x00}, 200).has_value());
@@ -413,6 +459,9 @@ TEST_F(VirtualCamera, RebootSilencesTheCameraAndFreesControl) {
     EXPECT_EQ(status, kOk);
     EXPECT_EQ(ccp, 0u);
     EXPECT_EQ(client.WriteReg(ip[1], kCcp, 2), kOk);
+    std::vector<uint8_t> version;
+    EXPECT_EQ(client.ReadMem(ip[1], 0x0088, 32, &version), kOk);
+    EXPECT_EQ(Text(version, 0, 32), "2.0.0") << "the new firmware's version";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Streams of the virtual camera driven through its registers, as a GigE Vision application drives
 // them: destination, packet size, test packet, acquisition start and stop, triggers, resend, and
 // the end of every stream when control lapses.
+#include <cstdio>
 #include <thread>
 
 #include "camera_fixture.h"
@@ -15,7 +16,7 @@ constexpr uint32_t kScps0 = 0x0D04, kScsp0 = 0x0D1C;
 constexpr uint32_t kWidth0 = 0x11008, kHeight0 = 0x1100C, kPayloadSize0 = 0x12004;
 constexpr uint32_t kAcquisitionStart = 0x10008, kAcquisitionStop = 0x1000C, kFrameRate = 0x10010;
 constexpr uint32_t kTriggerMode = 0x1002C, kTriggerSoftware = 0x10034;
-constexpr uint8_t kLeader = 1, kTrailer = 2;
+constexpr uint8_t kTrailer = 2;
 
 // A stream receiver on the adapter's address.
 class StreamSocket {
@@ -156,16 +157,28 @@ TEST_F(CameraStream, PacketResendCommandsAreAnsweredWithResentPackets) {
     EXPECT_EQ(resent[1].packet_id(), 3u);
 }
 
+int AdapterMtu() {
+    FILE* file = std::fopen("/sys/class/net/tv0/mtu", "r");
+    int mtu = 1500;
+    if (file != nullptr) {
+        if (std::fscanf(file, "%d", &mtu) != 1) mtu = 1500;
+        std::fclose(file);
+    }
+    return mtu;
+}
+
 TEST_F(CameraStream, TestPacketFitsTheLinkOrIsLost) {
-    // The adapter's link carries 1500-byte IP packets: a UDP payload of 1400 bytes fits, 1600 does not.
-    ASSERT_EQ(client.WriteReg(ip[0], kScps0, 0xC0000000u | 1400u), kOk);
+    // A test packet whose UDP payload and headers fit the link's MTU arrives whole; one byte more
+    // and don't-fragment keeps it off the link.
+    const uint32_t fits = static_cast<uint32_t>(AdapterMtu()) - 28;
+    ASSERT_EQ(client.WriteReg(ip[0], kScps0, 0xC0000000u | fits), kOk);
     std::optional<Packet> test_packet = stream.Receive(500);
     ASSERT_TRUE(test_packet.has_value());
-    EXPECT_EQ(test_packet->bytes.size(), 1400u);
+    EXPECT_EQ(test_packet->bytes.size(), fits);
     uint32_t scps = 0;
     EXPECT_EQ(client.ReadReg(ip[0], kScps0, &scps), kOk);
-    EXPECT_EQ(scps, 0x40000000u | 1400u) << "the fire bit is not kept";
-    ASSERT_EQ(client.WriteReg(ip[0], kScps0, 0xC0000000u | 1600u), kOk);
+    EXPECT_EQ(scps, 0x40000000u | fits) << "the fire bit is not kept";
+    ASSERT_EQ(client.WriteReg(ip[0], kScps0, 0xC0000000u | (fits + 1)), kOk);
     EXPECT_FALSE(stream.Receive(300).has_value());
 }
 

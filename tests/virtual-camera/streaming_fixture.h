@@ -31,6 +31,18 @@ inline vcam::ChannelSettings View(uint32_t sensor, uint32_t pixel_format, uint32
     return settings;
 }
 
+// Aims a channel at the listener and starts it in trigger mode; false when the engine refuses.
+inline bool StartTriggered(vcam::StreamEngine& engine, const Listener& listener, uint32_t channel,
+                           vcam::ChannelSettings settings) {
+    settings.dest_ip = kLoopback;
+    settings.dest_port = listener.port();
+    return engine.Configure(channel, settings) && engine.Start(channel, 10, true);
+}
+
+inline void Fire(vcam::StreamEngine& engine, uint32_t channel, size_t triggers) {
+    for (size_t i = 0; i < triggers; ++i) engine.SoftwareTrigger(channel);
+}
+
 class EngineTest : public ::testing::Test {
   protected:
     explicit EngineTest(const vcam::EngineOptions& options = QuietOptions()) : engine_(options) {}
@@ -44,7 +56,7 @@ class EngineTest : public ::testing::Test {
     // Starts the channel in trigger mode and fires `count` software triggers.
     void Trigger(uint32_t channel, size_t count) {
         ASSERT_TRUE(engine_.Start(channel, 10, true));
-        for (size_t i = 0; i < count; ++i) engine_.SoftwareTrigger(channel);
+        Fire(engine_, channel, count);
     }
 
     std::vector<Block> CaptureBlocks(uint32_t channel, size_t count) {

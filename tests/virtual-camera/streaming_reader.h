@@ -91,18 +91,27 @@ class Listener {
         return packet;
     }
 
-    // Every datagram until none has come for `quiet`.
-    std::vector<Packet> ReceiveUntilQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(200)) {
+    // Every datagram until none has come for `quiet`, the first awaited for up to `first` (a
+    // block after a change of view waits for the scene to be rendered, slow in sanitizer builds).
+    std::vector<Packet> ReceiveUntilQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(250),
+                                          std::chrono::milliseconds first = std::chrono::milliseconds(30000)) {
         std::vector<Packet> packets;
-        while (auto packet = Receive(quiet)) packets.push_back(std::move(*packet));
+        for (auto wait = first; auto packet = Receive(wait); wait = quiet)
+            packets.push_back(std::move(*packet));
         return packets;
     }
 
-    // The packets of the next `count` blocks, judged by trailers (or a time-out of 5 s).
+    // What arrives within `wait` (and after it, without a gap of `wait`): for checks that expect
+    // nothing, or only stragglers.
+    std::vector<Packet> ReceiveAnyWithin(std::chrono::milliseconds wait) {
+        return ReceiveUntilQuiet(wait, wait);
+    }
+
+    // The packets of the next `count` blocks, judged by trailers (or a time-out of 30 s).
     std::vector<Packet> ReceiveBlocks(size_t count) {
         std::vector<Packet> packets;
         size_t trailers = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (trailers < count && std::chrono::steady_clock::now() < deadline) {
             auto packet = Receive(std::chrono::milliseconds(500));
             if (!packet) continue;

@@ -275,12 +275,9 @@ TEST(NoisyScene, NoiseChangesFromFrameToFrameAndStrayPointsAreRare) {
     vcam::StreamEngine engine(noisy), quiet(QuietOptions());
     Listener listener;
     auto capture = [&listener](vcam::StreamEngine& source, size_t count) {
-        vcam::ChannelSettings settings = View(0, vcam::kPixelCoord3D_ABC16, 640, 512, 320, 256);
-        settings.dest_ip = kLoopback;
-        settings.dest_port = listener.port();
-        EXPECT_TRUE(source.Configure(0, settings));
-        EXPECT_TRUE(source.Start(0, 10, true));
-        for (size_t i = 0; i < count; ++i) source.SoftwareTrigger(0);
+        EXPECT_TRUE(
+            StartTriggered(source, listener, 0, View(0, vcam::kPixelCoord3D_ABC16, 640, 512, 320, 256)));
+        Fire(source, 0, count);
         auto blocks = Assemble(listener.ReceiveBlocks(count));
         source.Stop(0);
         return blocks;
@@ -306,6 +303,30 @@ TEST(NoisyScene, NoiseChangesFromFrameToFrameAndStrayPointsAreRare) {
     EXPECT_GT(near, valid * 99 / 100);
     EXPECT_GT(stray, valid / 3000);
     EXPECT_LT(stray, valid / 300);
+}
+
+TEST(SceneUnits, PointsBeyondTheRangeOfTheCloudUnitAreSentAsNoMeasurement) {
+    // At 40 steps per mm an unsigned 16-bit Z reaches 1638 mm: the far corner of the plane is beyond.
+    vcam::EngineOptions options = QuietOptions();
+    options.cloud_unit = 40;
+    vcam::StreamEngine engine(options);
+    Listener listener;
+    ASSERT_TRUE(
+        StartTriggered(engine, listener, 0, View(0, vcam::kPixelCoord3D_ABC16, kFullWidth, kFullHeight)));
+    Fire(engine, 0, 1);
+    const std::vector<Block> blocks = Assemble(listener.ReceiveBlocks(1));
+    ASSERT_EQ(blocks.size(), 1u);
+    ASSERT_TRUE(blocks[0].complete());
+    const Point far_corner = DepthAt(blocks[0], kFullWidth, 1270, 1000, 40);
+    EXPECT_EQ(far_corner.x, 0);
+    EXPECT_EQ(far_corner.z, 0);
+    int u, v;
+    ASSERT_TRUE(FusionPixel(StreamEngine::Calibration(0),
+                            ScenePoint({scene::kSphereCentre.x, scene::kSphereCentre.y,
+                                        scene::kSphereCentre.z - scene::kSphereRadius}),
+                            0, 0, kFullWidth, kFullHeight, &u, &v));
+    EXPECT_NEAR(DepthAt(blocks[0], kFullWidth, u, v, 40).z, scene::kSphereCentre.z - scene::kSphereRadius,
+                0.5);
 }
 
 TEST(SceneModel, DistortionFollowsTheFusionModelAndUndistortInvertsIt) {

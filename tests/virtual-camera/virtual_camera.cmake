@@ -47,3 +47,23 @@ if(TARGET tavi-virtual-camera)
         message(STATUS "Aravis (gir1.2-aravis-0.8) not found: the generic-client test of the virtual camera is left out")
     endif()
 endif()
+
+# The namespace harness itself.
+if(TARGET tavi-virtual-camera)
+    add_test(NAME netns_harness COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/harness_test.sh ${TAVI_NETNS_RUN})
+    set_tests_properties(netns_harness PROPERTIES LABELS "e2e;virtual-camera" TIMEOUT 120
+        ENVIRONMENT "TAVI_VIRTUAL_CAMERA=$<TARGET_FILE:tavi-virtual-camera>")
+endif()
+
+# The streams again over a jumbo-frame segment.
+if(TARGET tavi-virtual-camera)
+    add_test(NAME vcam_e2e_jumbo
+        COMMAND ${TAVI_NETNS_RUN}
+            --adapter tv0,169.254.1.1/16,mtu=9000
+            --camera "tv0,169.254.1.10/16,--serial VC0 --mac 02:00:00:00:00:10 --user-name lab-left"
+            --camera "tv0,169.254.1.11/16,--serial VC1 --mac 02:00:00:00:00:11 --description xml"
+            --camera "tv0,10.77.0.5/24,--serial VC2 --mac 02:00:00:00:00:12"
+            -- $<TARGET_FILE:tavi_vcam_e2e_tests> --gtest_filter=CameraStream.*)
+    set_tests_properties(vcam_e2e_jumbo PROPERTIES LABELS "e2e;virtual-camera" TIMEOUT 120
+        ENVIRONMENT "TAVI_VIRTUAL_CAMERA=$<TARGET_FILE:tavi-virtual-camera>")
+endif()

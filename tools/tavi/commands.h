@@ -7,5 +7,7 @@ namespace tavi::cli {
 
 void AddListCommand(CLI::App& app);
 void AddForceIpCommand(CLI::App& app);
+void AddInfoCommand(CLI::App& app);
+void AddCaptureCommand(CLI::App& app);
 
 }  // namespace tavi::cli

@@ -7,19 +7,14 @@
 #include <vector>
 
 #include "TaviSDK/Discovery.h"
+#include "camera_session.h"
 #include "commands.h"
 
 namespace tavi::cli {
 namespace {
 
-std::string Text(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
-
-std::string Dotted(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255u, (address >> 8) & 255u,
-                  address & 255u);
-    return text;
-}
+std::string Text(const char* field, size_t width) { return FieldText(field, width); }
+std::string Dotted(uint32_t address) { return DottedAddress(address); }
 
 std::string MacText(const DiscoveryInfo& info) {
     char text[18];

@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     tavi::cli::AddListCommand(app);
     tavi::cli::AddForceIpCommand(app);
+    tavi::cli::AddInfoCommand(app);
+    tavi::cli::AddCaptureCommand(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

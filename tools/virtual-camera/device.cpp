@@ -492,6 +492,8 @@ void Device::Tick(Clock::time_point now) {
         bool updated = firmware_pending_;
         std::fprintf(stderr, "virtual camera: rebooting%s for %u ms\n", updated ? " with new firmware" : "",
                      settings_.reboot_ms);
+        if (updated && !settings_.firmware_version.empty())
+            settings_.device_version = settings_.firmware_version;
         PowerOn(now);
         reboot_until_ = now + std::chrono::milliseconds(settings_.reboot_ms);
         return;

@@ -17,7 +17,7 @@ namespace {
 using gvcp::CommandHeader;
 
 constexpr uint16_t kSpecMajor = 2, kSpecMinor = 0;
-constexpr size_t kDiscoveryWrongSize = gvcp::kDiscoveryAckSize + 2;  // length field still says 248
+constexpr size_t kDiscoveryWrongSize = gvcp::kDiscoveryAckSize - 6;  // 250 bytes, length field still says 248
 constexpr size_t kDiscoveryOversize = 300;
 constexpr size_t kReceiveBuffer = 2048;
 
@@ -155,7 +155,7 @@ void GvcpServer::Send(const sockaddr_in& to, const std::vector<uint8_t>& bytes) 
 
 // ---- discovery and force IP ------------------------------------------------------------------------
 
-std::vector<uint8_t> GvcpServer::DiscoveryAck(uint16_t request_id) const {
+std::vector<uint8_t> GvcpServer::DiscoveryAck(uint16_t request_id, bool with_size_faults) const {
     std::vector<uint8_t> ack = gvcp::MakeAck(gvcp::kSuccess, gvcp::AckCodeOf(gvcp::kDiscoveryCmd), request_id,
                                              gvcp::kDiscoveryAckSize - gvcp::kHeaderSize);
     InterfaceState state = device_.Network();
@@ -175,10 +175,10 @@ std::vector<uint8_t> GvcpServer::DiscoveryAck(uint16_t request_id) const {
     std::span<const uint8_t> text = device_.IdentityText();
     std::copy_n(text.begin(), std::min(text.size(), gvcp::kDiscTextBlockSize),
                 ack.begin() + gvcp::kDiscTextBlock);
-    if (settings_.discovery_oversize) {
+    if (with_size_faults && settings_.discovery_oversize) {
         ack.resize(kDiscoveryOversize, 0);
         gvcp::PutU16(ack, gvcp::kAckLength, static_cast<uint16_t>(kDiscoveryOversize - gvcp::kHeaderSize));
-    } else if (settings_.discovery_wrong_size) {
+    } else if (with_size_faults && settings_.discovery_wrong_size) {
         ack.resize(kDiscoveryWrongSize, 0);
     }
     return ack;
@@ -186,7 +186,12 @@ std::vector<uint8_t> GvcpServer::DiscoveryAck(uint16_t request_id) const {
 
 void GvcpServer::OnDiscovery(const CommandHeader& header, std::span<const uint8_t>, const sockaddr_in& from,
                              Clock::time_point now) {
-    Answer(header, from, DiscoveryAck(header.request_id), now);
+    Answer(header, from, DiscoveryAck(header.request_id, true), now);
+    // A faulty acknowledge is followed by a proper one, so that a host can be seen either to skip
+    // the faulty answer and keep listening, or to stop listening at it.
+    if (settings_.discovery_oversize || settings_.discovery_wrong_size) {
+        Answer(header, from, DiscoveryAck(header.request_id, false), now);
+    }
 }
 
 void GvcpServer::OnForceIp(const CommandHeader& header, std::span<const uint8_t> datagram,

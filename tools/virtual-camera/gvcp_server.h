@@ -64,7 +64,7 @@ class GvcpServer {
     void Answer(const gvcp::CommandHeader& header, const sockaddr_in& from, std::vector<uint8_t> ack,
                 Clock::time_point now);
     void Send(const sockaddr_in& to, const std::vector<uint8_t>& bytes);
-    std::vector<uint8_t> DiscoveryAck(uint16_t request_id) const;
+    std::vector<uint8_t> DiscoveryAck(uint16_t request_id, bool with_size_faults) const;
 
     Settings& settings_;
     Device& device_;

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,8 +27,18 @@ void PrintUsage() {
         "usage: tavi-virtual-camera [--option value ...]\n\n"
         "A virtual GigE Vision 3D camera answering on UDP port 3956 of one interface.\n"
         "Options (each also settable at run time on the control socket as \"set option value\"):\n%s"
-        "Options the camera does not know are passed to the streaming engine (e.g. --drop 0.01).\n",
+        "Stream faults (also at run time): --drop, --drop-first, --drop-resent RATIO; --drop-once\n"
+        "BLOCK:PACKET[-PACKET][,...][;...]; --reorder, --duplicate, --error-status, --truncate, --oversize,\n"
+        "--leader-late RATIO; --error-code STATUS; --oversize-bytes N; --seed N; --bandwidth BITS_PER_S (0:\n"
+        "unlimited); --clear 1 (run time: removes every stream fault).\n",
         vcam::SettingsHelp().c_str());
+}
+
+// The engine names its faults after its settings' fields ("drop_first"); the camera's options use
+// dashes ("drop-first"). Both spellings reach the engine.
+std::string EngineKey(std::string key) {
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
 }
 
 // One line of the control socket.
@@ -43,7 +54,7 @@ std::string HandleControlLine(const std::string& line, vcam::Settings& settings,
         return vcam::FormatSetting(settings, key, &text) ? "value " + text : "error unknown key " + key;
     }
     if (verb != "set") return "error unknown command " + verb;
-    if (key == "interface" || key == "control") return "error " + key + " is fixed at start";
+    if (vcam::IsStartSetting(key)) return "error " + key + " is fixed at start";
     switch (vcam::ApplySetting(settings, key, value)) {
         case vcam::SetResult::kApplied:
             device.RefreshFromSettings();
@@ -51,7 +62,7 @@ std::string HandleControlLine(const std::string& line, vcam::Settings& settings,
         case vcam::SetResult::kBadValue:
             return "error bad value for " + key;
         case vcam::SetResult::kUnknownKey:
-            return streams.SetFault(key, value) ? "ok" : "error unknown key or bad value " + key;
+            return streams.SetFault(EngineKey(key), value) ? "ok" : "error unknown key or bad value " + key;
     }
     return "error";
 }
@@ -74,15 +85,19 @@ int main(int argc, char** argv) {
     }
     vcam::NetInterface net(settings.interface_name);
     if (!net.found()) {
-        std::fprintf(stderr, "tavi-virtual-camera: no usable network interface\n");
+        std::fprintf(stderr, "tavi-virtual-camera: no usable network interface%s%s\n",
+                     settings.interface_name.empty() ? "" : " named ", settings.interface_name.c_str());
         return 1;
     }
 
     vcam::EngineOptions options;
     options.cloud_unit = settings.cloud_unit;
+    options.noise = settings.noise_mm;
+    options.outlier_ratio = settings.outlier_ratio;
+    options.scene_seed = settings.scene_seed;
     vcam::StreamEngine streams(options);
     for (const auto& [key, value] : engine_options) {
-        if (!streams.SetFault(key, value)) {
+        if (!streams.SetFault(EngineKey(key), value)) {
             std::fprintf(stderr, "tavi-virtual-camera: unknown option --%s (see --help)\n", key.c_str());
             return 2;
         }

@@ -98,6 +98,8 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>* mac) {
 NetInterface::NetInterface(std::string name)
     : name_(name.empty() ? FirstUsableInterface() : std::move(name)) {}
 
+bool NetInterface::found() const { return !name_.empty() && if_nametoindex(name_.c_str()) != 0; }
+
 InterfaceState NetInterface::Read() const {
     InterfaceState state;
     IoctlSocket sock;

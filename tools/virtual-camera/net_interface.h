@@ -21,7 +21,8 @@ class NetInterface {
     explicit NetInterface(std::string name);
 
     const std::string& name() const { return name_; }
-    bool found() const { return !name_.empty(); }
+    // False when no interface was given and none is usable, or the one given does not exist.
+    bool found() const;
     // The current addresses, read from the kernel afresh (an address given by FORCEIP included).
     InterfaceState Read() const;
     // Gives the interface a new address, mask and gateway; false when the kernel refuses.

@@ -41,6 +41,20 @@ std::string FormatNumber(const Settings& s) {
 }
 
 template <auto Member>
+bool ParseReal(Settings& s, const std::string& v) {
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(v.c_str(), &end);
+    if (v.empty() || errno != 0 || *end != '\0' || !(value >= 0)) return false;
+    s.*Member = value;
+    return true;
+}
+template <auto Member>
+std::string FormatReal(const Settings& s) {
+    return std::to_string(s.*Member);
+}
+
+template <auto Member>
 bool ParseFlag(Settings& s, const std::string& v) {
     if (v == "1" || v == "true" || v == "on") return s.*Member = true, true;
     if (v == "0" || v == "false" || v == "off") return s.*Member = false, true;
@@ -115,13 +129,14 @@ struct SettingEntry {
     const char* help;
     bool (*parse)(Settings&, const std::string&);
     std::string (*format)(const Settings&);
+    bool at_start_only = false;
 };
 
 const SettingEntry kSettings[] = {
     {"interface", "NAME", "network interface the camera answers on (default: first with IPv4)",
-     ParseText<&Settings::interface_name>, FormatText<&Settings::interface_name>},
+     ParseText<&Settings::interface_name>, FormatText<&Settings::interface_name>, true},
     {"control", "PATH", "unix socket for run-time settings and faults", ParseText<&Settings::control_path>,
-     FormatText<&Settings::control_path>},
+     FormatText<&Settings::control_path>, true},
     {"serial", "TEXT", "serial number (16 bytes)", ParseText<&Settings::serial>,
      FormatText<&Settings::serial>},
     {"mac", "XX:XX:XX:XX:XX:XX", "MAC address reported (default: the interface's)", ParseMacSetting,
@@ -140,13 +155,21 @@ const SettingEntry kSettings[] = {
     {"description-name", "TEXT", "file name of the description in the URL",
      ParseText<&Settings::description_name>, FormatText<&Settings::description_name>},
     {"cloud-unit", "N", "DeviceCloudUnit: raw point steps per millimetre", ParseNumber<&Settings::cloud_unit>,
-     FormatNumber<&Settings::cloud_unit>},
+     FormatNumber<&Settings::cloud_unit>, true},
+    {"noise-mm", "MM", "standard deviation of the depth noise", ParseReal<&Settings::noise_mm>,
+     FormatReal<&Settings::noise_mm>, true},
+    {"outlier-ratio", "RATIO", "share of measured points replaced by stray points",
+     ParseReal<&Settings::outlier_ratio>, FormatReal<&Settings::outlier_ratio>, true},
+    {"scene-seed", "N", "seed of the scene's noise and stray points", ParseNumber<&Settings::scene_seed>,
+     FormatNumber<&Settings::scene_seed>, true},
     {"tick-frequency", "HZ", "timestamp ticks per second", ParseNumber<&Settings::tick_frequency>,
      FormatNumber<&Settings::tick_frequency>},
     {"heartbeat-ms", "MS", "heartbeat time-out at power-on", ParseNumber<&Settings::heartbeat_ms>,
      FormatNumber<&Settings::heartbeat_ms>},
     {"reboot-ms", "MS", "how long a reboot keeps the camera silent", ParseNumber<&Settings::reboot_ms>,
      FormatNumber<&Settings::reboot_ms>},
+    {"firmware-version", "TEXT", "device version after a firmware update and reboot",
+     ParseText<&Settings::firmware_version>, FormatText<&Settings::firmware_version>},
     {"frame-rate", "FPS", "AcquisitionFrameRate at power-on", ParseNumber<&Settings::frame_rate>,
      FormatNumber<&Settings::frame_rate>},
     {"discovery-wrong-size", nullptr,
@@ -196,6 +219,11 @@ bool FormatSetting(const Settings& settings, const std::string& key, std::string
     return true;
 }
 
+bool IsStartSetting(const std::string& key) {
+    const SettingEntry* entry = FindSetting(key);
+    return entry != nullptr && entry->at_start_only;
+}
+
 bool IsFlagSetting(const std::string& key) {
     const SettingEntry* entry = FindSetting(key);
     return entry != nullptr && entry->argument == nullptr;
@@ -206,8 +234,8 @@ std::string SettingsHelp() {
     for (const SettingEntry& entry : kSettings) {
         std::string option = std::string("  --") + entry.key;
         if (entry.argument != nullptr) option += std::string(" ") + entry.argument;
-        option.resize(std::max<size_t>(option.size() + 1, 44), ' ');
-        help += option + entry.help + "\n";
+        option.resize(std::max<size_t>(option.size() + 1, 40), ' ');
+        help += option + entry.help + (entry.at_start_only ? " (at start only)" : "") + "\n";
     }
     return help;
 }

@@ -31,7 +31,12 @@ struct Settings {
     uint64_t tick_frequency = 1000000000;
     uint32_t heartbeat_ms = 3000;
     uint32_t reboot_ms = 2000;
+    std::string firmware_version;  // device version after a firmware update; empty: unchanged
     uint32_t frame_rate = 10;
+    // Scene (fixed at start).
+    double noise_mm = 0.5;
+    double outlier_ratio = 0.0005;
+    uint64_t scene_seed = 1;
     // Faults.
     bool discovery_wrong_size = false;  // length field disagrees with the datagram's size
     bool discovery_oversize = false;    // acknowledge longer than 256 bytes
@@ -54,6 +59,8 @@ SetResult ApplySetting(Settings& settings, const std::string& key, const std::st
 bool FormatSetting(const Settings& settings, const std::string& key, std::string* value);
 // True for keys that take no value on the command line (--key alone means 1).
 bool IsFlagSetting(const std::string& key);
+// True for keys that only take effect when the camera starts.
+bool IsStartSetting(const std::string& key);
 std::string SettingsHelp();
 
 // Parses argv. Options the camera does not know are returned in `unknown` (for the stream engine);

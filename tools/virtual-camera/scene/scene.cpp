@@ -150,7 +150,8 @@ Rgb ShadedColour(const Hit& hit) {
 
 CalibrationBlock SensorCalibration(uint32_t sensor) {
     CalibrationBlock block{};
-    const SensorPose& pose = kPoses[std::min(sensor, kSensorCount - 1)];
+    if (sensor >= kSensorCount) return block;
+    const SensorPose& pose = kPoses[sensor];
     std::copy(pose.distortion, pose.distortion + 5, block.distortion);
     const double k[9] = {pose.fx, 0, pose.cx, 0, pose.fy, pose.cy, 0, 0, 1};
     for (int i = 0; i < 9; ++i) block.intrinsic[i] = static_cast<float>(k[i]);
@@ -170,11 +171,13 @@ void Distort(const float distortion[5], double xn, double yn, double* xd, double
 
 void Undistort(const float distortion[5], double xd, double yd, double* xn, double* yn) {
     double x = xd, y = yd;
-    for (int iteration = 0; iteration < 12; ++iteration) {
+    for (int iteration = 0; iteration < 20; ++iteration) {
         double fx, fy;
         Distort(distortion, x, y, &fx, &fy);
-        x += xd - fx;
-        y += yd - fy;
+        const double dx = xd - fx, dy = yd - fy;
+        x += dx;
+        y += dy;
+        if (std::fabs(dx) + std::fabs(dy) < 1e-13) break;
     }
     *xn = x;
     *yn = y;

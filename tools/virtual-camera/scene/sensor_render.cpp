@@ -1,7 +1,9 @@
 #include "scene/sensor_render.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
 #include "scene/random.h"
 #include "scene/scene.h"
@@ -132,20 +134,26 @@ void PutLe16(uint8_t* out, uint16_t value) {
     out[1] = static_cast<uint8_t>(value >> 8);
 }
 
-int16_t SignedSteps(double millimetres, double unit) {
-    return static_cast<int16_t>(std::clamp(std::lround(millimetres * unit), -32768L, 32767L));
+// The raw record of a point, or false when a coordinate does not fit its 16 bits at this unit:
+// such a point lies outside the camera's measuring range and is sent as no measurement.
+bool RawRecord(double x, double y, double z, double unit, uint8_t* record) {
+    const long rx = std::lround(x * unit), ry = std::lround(y * unit), rz = std::lround(z * unit);
+    if (rx < INT16_MIN || rx > INT16_MAX || ry < INT16_MIN || ry > INT16_MAX || rz < 1 || rz > UINT16_MAX) {
+        return false;
+    }
+    PutLe16(record, static_cast<uint16_t>(static_cast<int16_t>(rx)));
+    PutLe16(record + 2, static_cast<uint16_t>(static_cast<int16_t>(ry)));
+    PutLe16(record + 4, static_cast<uint16_t>(rz));
+    return true;
 }
 
 void EncodeDepth(const std::vector<DepthPoint>& points, const RenderParams& params, Random* random,
                  uint8_t* out) {
-    const double unit = params.cloud_unit;
     for (size_t i = 0; i < points.size(); ++i) {
-        DepthPoint p = points[i];
+        const DepthPoint& p = points[i];
         uint8_t* record = out + 6 * i;
-        if (!p.valid) {  // no measurement: all three coordinates 0
-            std::fill(record, record + 6, 0);
-            continue;
-        }
+        std::fill(record, record + 6, 0);  // no measurement: all three coordinates 0
+        if (!p.valid) continue;
         // Noise and stray points move the point along its viewing ray, as a depth error would.
         double scale = 1.0;
         if (random->Chance(params.outlier_ratio)) {
@@ -153,10 +161,8 @@ void EncodeDepth(const std::vector<DepthPoint>& points, const RenderParams& para
         } else if (params.noise > 0) {
             scale = 1.0 + params.noise * random->Gaussian() / p.z;
         }
-        PutLe16(record, static_cast<uint16_t>(SignedSteps(p.x * scale, unit)));
-        PutLe16(record + 2, static_cast<uint16_t>(SignedSteps(p.y * scale, unit)));
-        const long z = std::clamp(std::lround(p.z * scale * unit), 1L, 65535L);
-        PutLe16(record + 4, static_cast<uint16_t>(z));
+        if (!RawRecord(p.x * scale, p.y * scale, p.z * scale, params.cloud_unit, record))
+            std::fill(record, record + 6, 0);
     }
 }
 

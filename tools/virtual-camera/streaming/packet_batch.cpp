@@ -8,7 +8,7 @@ namespace {
 // Where oversized payload packets take their surplus bytes from.
 const uint8_t kZeros[kMaxOversizeBytes] = {};
 
-size_t WriteHeader(uint8_t* header, const BlockSource& block, const PacketSpec& packet) {
+size_t WriteHeader(uint8_t* header, const BlockSource& block, const PlannedPacket& packet) {
     constexpr size_t size = gvsp::kMaxHeaderBytes;
     gvsp::PutHeader(header, size, packet.status, block.block_id, packet.format, packet.packet_id);
     switch (packet.format) {
@@ -25,7 +25,7 @@ size_t WriteHeader(uint8_t* header, const BlockSource& block, const PacketSpec& 
 
 }  // namespace
 
-uint64_t PacketBatch::Prepare(size_t slot, const BlockSource& block, const PacketSpec& packet) {
+uint64_t PacketBatch::Prepare(size_t slot, const BlockSource& block, const PlannedPacket& packet) {
     iovec* iov = iov_[slot];
     size_t parts = 0;
     iov[parts++] = {headers_[slot], WriteHeader(headers_[slot], block, packet)};
@@ -65,7 +65,7 @@ SendResult PacketBatch::Flush(int socket, size_t count) {
 }
 
 SendResult PacketBatch::Send(int socket, const sockaddr_in& destination, const BlockSource& block,
-                             const std::vector<PacketSpec>& plan, TokenBucket* bucket,
+                             const std::vector<PlannedPacket>& plan, TokenBucket* bucket,
                              const std::atomic<bool>& stop) {
     SendResult total;
     for (size_t begin = 0; begin < plan.size() && !stop.load(std::memory_order_relaxed); begin += kCapacity) {

@@ -37,11 +37,12 @@ class PacketBatch {
     // Sends `plan` in order to `destination`, paying the bucket before each batch. Stops early once
     // `stop` is set.
     SendResult Send(int socket, const sockaddr_in& destination, const BlockSource& block,
-                    const std::vector<PacketSpec>& plan, TokenBucket* bucket, const std::atomic<bool>& stop);
+                    const std::vector<PlannedPacket>& plan, TokenBucket* bucket,
+                    const std::atomic<bool>& stop);
 
   private:
     // Fills message `slot` for `packet`; returns its IP size.
-    uint64_t Prepare(size_t slot, const BlockSource& block, const PacketSpec& packet);
+    uint64_t Prepare(size_t slot, const BlockSource& block, const PlannedPacket& packet);
     SendResult Flush(int socket, size_t count);
 
     uint8_t headers_[kCapacity][gvsp::kMaxHeaderBytes] = {};

@@ -118,7 +118,7 @@ bool ParseBlockEntry(const std::string& text, DropOnceList* list) {
 }
 
 // Faults that change one packet on its way out.
-void BendPacket(const FaultSettings& faults, Random* random, PacketSpec* packet) {
+void BendPacket(const FaultSettings& faults, Random* random, PlannedPacket* packet) {
     if (random->Chance(faults.error_status)) packet->status = faults.error_code;
     if (packet->format != gvsp::kFormatPayload) return;
     if (random->Chance(faults.truncate)) packet->data_length /= 2;
@@ -126,22 +126,22 @@ void BendPacket(const FaultSettings& faults, Random* random, PacketSpec* packet)
         packet->extra_bytes = std::min(faults.oversize_bytes, kMaxOversizeBytes);
 }
 
-void MoveLeaderBeforeTrailer(std::vector<PacketSpec>* plan) {
+void MoveLeaderBeforeTrailer(std::vector<PlannedPacket>* plan) {
     auto leader = std::find_if(plan->begin(), plan->end(),
-                               [](const PacketSpec& p) { return p.format == gvsp::kFormatLeader; });
+                               [](const PlannedPacket& p) { return p.format == gvsp::kFormatLeader; });
     if (leader == plan->end() || plan->size() < 3) return;
     std::rotate(leader, leader + 1, plan->end() - 1);
 }
 
-void SwapSomeNeighbours(double ratio, Random* random, std::vector<PacketSpec>* plan) {
+void SwapSomeNeighbours(double ratio, Random* random, std::vector<PlannedPacket>* plan) {
     if (ratio <= 0) return;
     for (size_t i = 0; i + 1 < plan->size(); ++i) {
         if (random->Chance(ratio)) std::swap((*plan)[i], (*plan)[i + 1]), ++i;
     }
 }
 
-void AddWithDuplicates(const FaultSettings& faults, Random* random, const PacketSpec& packet,
-                       std::vector<PacketSpec>* plan) {
+void AddWithDuplicates(const FaultSettings& faults, Random* random, const PlannedPacket& packet,
+                       std::vector<PlannedPacket>* plan) {
     plan->push_back(packet);
     if (random->Chance(faults.duplicate)) plan->push_back(packet);
 }
@@ -179,8 +179,8 @@ BlockLayout LayoutFor(uint32_t payload_bytes, uint32_t packet_size) {
     return layout;
 }
 
-PacketSpec RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t status) {
-    PacketSpec packet;
+PlannedPacket RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t status) {
+    PlannedPacket packet;
     packet.status = status;
     packet.packet_id = packet_id;
     if (packet_id == 0) {
@@ -196,12 +196,12 @@ PacketSpec RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t
 }
 
 void PlanFirstTransmission(const BlockLayout& layout, const FaultSettings& faults,
-                           const std::set<uint32_t>& drop_once, Random* random, std::vector<PacketSpec>* plan,
-                           uint64_t* dropped) {
+                           const std::set<uint32_t>& drop_once, Random* random,
+                           std::vector<PlannedPacket>* plan, uint64_t* dropped) {
     plan->clear();
     const bool faulty = AnyFault(faults);
     for (uint32_t id = 0; id <= layout.TrailerId(); ++id) {
-        PacketSpec packet = RegularPacket(layout, id, gvsp::kStatusSuccess);
+        PlannedPacket packet = RegularPacket(layout, id, gvsp::kStatusSuccess);
         if (!faulty) {
             plan->push_back(packet);
             continue;
@@ -219,7 +219,7 @@ void PlanFirstTransmission(const BlockLayout& layout, const FaultSettings& fault
 }
 
 void PlanResend(const BlockLayout& layout, uint32_t first, uint32_t last, const FaultSettings& faults,
-                Random* random, std::vector<PacketSpec>* plan, uint64_t* dropped) {
+                Random* random, std::vector<PlannedPacket>* plan, uint64_t* dropped) {
     plan->clear();
     for (uint32_t id = first; id <= last; ++id) {
         if (random->Chance(faults.drop_resent)) {

@@ -37,7 +37,7 @@ struct BlockLayout {
 BlockLayout LayoutFor(uint32_t payload_bytes, uint32_t packet_size);
 
 // One datagram to send: its header fields and which bytes of the frame follow the header.
-struct PacketSpec {
+struct PlannedPacket {
     uint8_t format = 0;
     uint16_t status = 0;
     uint32_t packet_id = 0;
@@ -46,15 +46,15 @@ struct PacketSpec {
     uint32_t extra_bytes = 0;  // zero bytes appended past the regular payload
 };
 
-PacketSpec RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t status);
+PlannedPacket RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t status);
 
 // The first transmission of a block. `dropped` counts the packets withheld.
 void PlanFirstTransmission(const BlockLayout& layout, const FaultSettings& faults,
-                           const std::set<uint32_t>& drop_once, Random* random, std::vector<PacketSpec>* plan,
-                           uint64_t* dropped);
+                           const std::set<uint32_t>& drop_once, Random* random,
+                           std::vector<PlannedPacket>* plan, uint64_t* dropped);
 
 // Packets first … last of a block sent again (ids already clipped to the block).
 void PlanResend(const BlockLayout& layout, uint32_t first, uint32_t last, const FaultSettings& faults,
-                Random* random, std::vector<PacketSpec>* plan, uint64_t* dropped);
+                Random* random, std::vector<PlannedPacket>* plan, uint64_t* dropped);
 
 }  // namespace vcam

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,6 +36,7 @@ constexpr uint32_t kMinPacketSize = 576;  // the smallest datagram every IPv4 ho
 constexpr uint32_t kMaxPacketSize = 65535;
 constexpr uint32_t kMaxUdpPayload = 65507;
 constexpr uint32_t kMaxPendingTriggers = 16;
+constexpr size_t kMaxQueuedResends = 4096;
 constexpr double kMinFrameRate = 0.01;
 constexpr double kMaxFrameRate = 1e6;
 constexpr int kSendBufferBytes = 8 << 20;
@@ -113,8 +115,7 @@ ChannelSettings DefaultSettings(uint32_t channel) {
 bool SettingsValid(const ChannelSettings& s) {
     return s.sensor < kSensorCount && StreamEngine::SupportsFormat(s.sensor, s.pixel_format) && s.width > 0 &&
            s.height > 0 && uint64_t{s.offset_x} + s.width <= kSensorMaxWidth &&
-           uint64_t{s.offset_y} + s.height <= kSensorMaxHeight && s.packet_size >= kMinPacketSize &&
-           s.packet_size <= kMaxPacketSize;
+           uint64_t{s.offset_y} + s.height <= kSensorMaxHeight;
 }
 
 void SetDontFragment(int socket, bool dont_fragment) {
@@ -214,7 +215,7 @@ struct StreamEngine::Impl {
         Random fault_random{1};
         uint64_t fault_seed_generation = 0;
         PacketBatch batch;
-        std::vector<PacketSpec> plan;
+        std::vector<PlannedPacket> plan;
     };
 
     explicit Impl(const EngineOptions& engine_options)
@@ -223,9 +224,11 @@ struct StreamEngine::Impl {
           faults(Sanitised(engine_options.faults)) {
         ParseDropOnce(faults.drop_once, &drop_once);
         for (uint32_t n = 0; n < kStreamChannelCount; ++n) OpenChannel(n);
+        StartResendWorker();
     }
 
     ~Impl() {
+        StopResendWorker();
         for (Channel& channel : channels) {
             StopChannel(channel);
             if (channel.socket >= 0) close(channel.socket);
@@ -407,6 +410,62 @@ struct StreamEngine::Impl {
         return true;
     }
 
+    // ---- resend worker: requests are served off the caller's thread, so that a large request paced
+    // to the bandwidth never holds up the control channel ---------------------------------------------
+
+    struct ResendRequest {
+        uint32_t channel;
+        uint16_t block_id;
+        uint32_t first, last;
+    };
+
+    void StartResendWorker() {
+        try {
+            resend_thread = std::thread([this] { RunResends(); });
+        } catch (const std::system_error&) {
+            std::fprintf(stderr,
+                         "vcam-stream: no resend thread; resends are served on the caller's thread\n");
+        }
+    }
+
+    void StopResendWorker() {
+        {
+            std::lock_guard lock(resend_mutex);
+            resend_stop = true;
+        }
+        resend_wake.notify_all();
+        if (resend_thread.joinable()) resend_thread.join();
+    }
+
+    void QueueResend(const ResendRequest& request) {
+        if (!resend_thread.joinable()) {
+            ResendPackets(channels[request.channel], request.block_id, request.first, request.last);
+            return;
+        }
+        {
+            std::lock_guard lock(resend_mutex);
+            if (resend_queue.size() >= kMaxQueuedResends) {
+                ++channels[request.channel].counters.resend_unavailable;
+                return;
+            }
+            resend_queue.push_back(request);
+        }
+        resend_wake.notify_one();
+    }
+
+    void RunResends() {
+        std::unique_lock lock(resend_mutex);
+        while (true) {
+            resend_wake.wait(lock, [this] { return resend_stop.load() || !resend_queue.empty(); });
+            if (resend_stop) return;
+            const ResendRequest request = resend_queue.front();
+            resend_queue.pop_front();
+            lock.unlock();
+            ResendPackets(channels[request.channel], request.block_id, request.first, request.last);
+            lock.lock();
+        }
+    }
+
     void ResendPackets(Channel& channel, uint16_t block_id, uint32_t first, uint32_t last) {
         BlockRecord record;
         ChannelSettings settings;
@@ -417,7 +476,7 @@ struct StreamEngine::Impl {
             current = faults;
             generation = seed_generation;
         }
-        std::vector<PacketSpec> plan;
+        std::vector<PlannedPacket> plan;
         uint64_t dropped = 0;
         {
             std::lock_guard lock(channel.mutex);
@@ -437,9 +496,8 @@ struct StreamEngine::Impl {
         if (!DestinationOpen(settings)) return;
         PacketBatch batch;
         const BlockSource source{record.block_id, record.image, record.frame->data()};
-        const std::atomic<bool> never_stop{false};
         const SendResult sent =
-            batch.Send(channel.socket, Destination(settings), source, plan, &bucket, never_stop);
+            batch.Send(channel.socket, Destination(settings), source, plan, &bucket, resend_stop);
         channel.counters.Add(channel.index, sent);
         channel.counters.packets_resent += sent.packets;
         channel.counters.packets_dropped += dropped;
@@ -521,6 +579,12 @@ struct StreamEngine::Impl {
     DropOnceList drop_once;
     uint64_t seed_generation = 1;  // under faults_mutex; changes whenever the seed is set
 
+    std::mutex resend_mutex;
+    std::condition_variable resend_wake;
+    std::deque<ResendRequest> resend_queue;
+    std::atomic<bool> resend_stop{false};
+    std::thread resend_thread;
+
     std::mutex scene_mutex;
     double scene_noise = options.noise;
     double scene_outlier_ratio = options.outlier_ratio;
@@ -544,9 +608,12 @@ uint16_t StreamEngine::SourcePort(uint32_t channel) const {
     return found ? found->source_port : 0;
 }
 
-bool StreamEngine::Configure(uint32_t channel, const ChannelSettings& settings) {
+bool StreamEngine::Configure(uint32_t channel, const ChannelSettings& requested) {
     Impl::Channel* found = impl_->Find(channel);
-    if (found == nullptr || !SettingsValid(settings)) return false;
+    if (found == nullptr || !SettingsValid(requested)) return false;
+    // A packet size out of range must not keep a new destination or region from taking effect.
+    ChannelSettings settings = requested;
+    settings.packet_size = std::clamp(settings.packet_size, kMinPacketSize, kMaxPacketSize);
     std::lock_guard lock(found->mutex);
     if (settings.dont_fragment != found->settings.dont_fragment)
         SetDontFragment(found->socket, settings.dont_fragment);
@@ -592,8 +659,7 @@ void StreamEngine::SoftwareTrigger(uint32_t channel) {
 }
 
 void StreamEngine::Resend(uint32_t channel, uint16_t block_id, uint32_t first_packet, uint32_t last_packet) {
-    if (Impl::Channel* found = impl_->Find(channel))
-        impl_->ResendPackets(*found, block_id, first_packet, last_packet);
+    if (impl_->Find(channel) != nullptr) impl_->QueueResend({channel, block_id, first_packet, last_packet});
 }
 
 bool StreamEngine::SendTestPacket(uint32_t channel, uint32_t size) {

@@ -37,7 +37,7 @@ struct ChannelSettings {
     uint32_t dest_ip = 0;         // SCDA, host byte order; 0 = channel closed
     uint16_t dest_port = 0;       // SCP, host byte order; 0 = channel closed
     uint32_t packet_size = 1500;  // SCPS low 16 bits: IP packet size incl. IP, UDP and GVSP headers;
-                                  // 576 … 65535
+                                  // held to 576 … 65535
     bool dont_fragment = false;   // SCPS bit 30
     uint32_t width = kSensorMaxWidth;
     uint32_t height = kSensorMaxHeight;
@@ -115,8 +115,10 @@ class StreamEngine {
 
     // Takes effect at the next block; the first block after a change of region or format waits for
     // the scene to be rendered again (well under a second for a full frame). False (settings
-    // unchanged) for a channel, sensor, region, format or packet size the camera cannot deliver.
+    // unchanged) for a channel, sensor, region or format the camera cannot deliver.
     bool Configure(uint32_t channel, const ChannelSettings& settings);
+    // Channel n starts fed by sensor n, full frame, in the sensor's first format (Coord3D_ABC16,
+    // BayerRG8, Mono8), with its destination closed.
     ChannelSettings Settings(uint32_t channel) const;
 
     // Continuous at `frames_per_second`, or one block per SoftwareTrigger when `triggered` (up to
@@ -129,7 +131,8 @@ class StreamEngine {
     void SoftwareTrigger(uint32_t channel);
 
     // Sends packets first_packet … last_packet of a recent block again with status 0x0100
-    // (resent). Packet ids past the block's trailer are clipped; unknown blocks are counted.
+    // (resent), soon after the call returns (a worker thread sends them, paced like the stream).
+    // Packet ids past the block's trailer are clipped; unknown blocks are counted.
     void Resend(uint32_t channel, uint16_t block_id, uint32_t first_packet, uint32_t last_packet);
 
     // One test datagram whose UDP payload is exactly `size` bytes, to the channel's destination,
@@ -156,7 +159,7 @@ class StreamEngine {
     // Bytes of one block of the given region and format; 0 for a format the sensor cannot deliver.
     static uint32_t PayloadSize(uint32_t sensor, uint32_t width, uint32_t height, uint32_t pixel_format);
     static bool SupportsFormat(uint32_t sensor, uint32_t pixel_format);
-    // The calibration the scene is rendered with.
+    // The calibration the scene is rendered with (all zeros for a sensor the camera lacks).
     static CalibrationBlock Calibration(uint32_t sensor);
     // The same as the camera's memory holds it: InternelParameter (distortion, intrinsic) and
     // ExternelParameter (rotation, translation) blocks of little-endian floats.

@@ -42,7 +42,7 @@ class TokenBucket {
   private:
     using Clock = std::chrono::steady_clock;
     static constexpr double kMinBurstBytes = 64 * 1024;
-    static constexpr double kBurstSeconds = 0.002;
+    static constexpr double kBurstSeconds = 0.004;
     static constexpr double kSleepSliceSeconds = 0.01;
 
     static void SleepFor(double seconds, const std::atomic<bool>& stop) {
