@@ -11,9 +11,10 @@ packages=(
     python3 python3-pyftpdlib python3-gi gir1.2-aravis-0.8 aravis-tools-cli
     iproute2 util-linux tcpdump procps
 )
-# Optional: PCL for the point-cloud benchmark's baseline and the check that PCD/PLY files load in a
-# real reader (scripts/check-cloud-files.sh). Nothing else needs it.
-baseline_packages=(libpcl-dev)
+# Optional: Aravis as the stream benchmark's baseline; PCL as the point-cloud benchmark's baseline and
+# for the check that PCD/PLY files load in a real reader (scripts/check-cloud-files.sh). Nothing else
+# needs them.
+baseline_packages=(libpcl-dev libaravis-dev)
 if [ "${1:-}" = "--with-baselines" ]; then
     packages+=("${baseline_packages[@]}")
 fi

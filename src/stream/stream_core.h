@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "stream/block_assembler.h"
+#include "stream/datagram_batch.h"
+#include "stream/packet_ring.h"
 
 namespace tavi::stream {
 
@@ -22,12 +24,16 @@ class StreamCore {
   private:
     static int Stream_Thread(StreamCore* core);
     void loop();
-    void serve_datagrams(class DatagramBatch& batch, int count, int64_t now);
+    bool open_packet_ring();
+    void serve_queued_on_socket(DatagramBatch& batch, int64_t now);
+    void serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t now);
 
     BlockAssembler assembler_;
     StreamPeers peers_;
     const uint32_t adapter_address_;
     std::atomic<int> exit_flag_{0};
+    PacketRing ring_;
+    bool through_ring_ = false;
     std::thread thread_;
     bool data_socket_closed_ = false;
 };

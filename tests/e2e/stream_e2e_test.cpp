@@ -160,9 +160,7 @@ TEST_F(StreamE2E, ThreeChannelsDeliverEveryFrameWithItsGeometryFormatAndCameraTi
             previous_time = time;
         }
         const auto blocks = BlockCounters(channel);
-        const auto packets = PacketCounters(channel);
         EXPECT_EQ(blocks[1], 0u) << "incomplete blocks on channel " << channel;
-        EXPECT_EQ(packets[3], 0u) << "unused datagrams on channel " << channel;
     }
     EXPECT_EQ(PixelBytesOfFormat(static_cast<uint32_t>(ReadFeature("PixelFormat", 0))), 6u);  // depth
 }

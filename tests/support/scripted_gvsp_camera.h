@@ -70,7 +70,8 @@ inline Bytes GvspLeader(uint16_t block_id, const LeaderFields& fields, uint32_t 
 inline Bytes GvspPayload(uint16_t block_id, uint32_t packet_id, const uint8_t* data, size_t size,
                          uint16_t status = 0) {
     Bytes packet = GvspHeader(status, block_id, 3, packet_id);
-    packet.insert(packet.end(), data, data + size);
+    packet.resize(8 + size);
+    if (size > 0) std::memcpy(packet.data() + 8, data, size);
     return packet;
 }
 

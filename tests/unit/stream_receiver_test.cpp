@@ -11,6 +11,7 @@
 #include "TaviSDK/GigeStream.h"
 #include "net/udp_socket.h"
 #include "stream/frame_queue.h"
+#include "stream/packet_ring.h"
 #include "support/scripted_gvsp_camera.h"
 
 namespace {
@@ -31,9 +32,12 @@ struct CallerFrame {
     PhotoInfo frame{};
 };
 
-class StreamTest : public ::testing::Test {
+// Every case runs twice: receiving through the UDP socket, and through the packet ring where the
+// process may use it (elsewhere the second run falls back to the socket).
+class StreamTest : public ::testing::TestWithParam<bool> {
   protected:
     StreamTest() {
+        tavi::stream::SetPacketRingAllowed(GetParam());
         data_socket_ = open_udp_socket();
         bind_udp_socket(data_socket_, kAdapter, 0);
         tavi::net::LocalEndpoint(data_socket_, nullptr, &data_port_);
@@ -87,7 +91,7 @@ class StreamTest : public ::testing::Test {
     std::unique_ptr<GigeStream> stream_;
 };
 
-TEST_F(StreamTest, FramesArriveWholeWithTheirLeaderFieldsAfterTheFirewallDatagram) {
+TEST_P(StreamTest, FramesArriveWholeWithTheirLeaderFieldsAfterTheFirewallDatagram) {
     ASSERT_TRUE(camera_.ready());
     const auto firewall = camera_.source().Receive(kWaitMs);
     ASSERT_TRUE(firewall.has_value());
@@ -113,7 +117,7 @@ TEST_F(StreamTest, FramesArriveWholeWithTheirLeaderFieldsAfterTheFirewallDatagra
     EXPECT_EQ(PacketCounters()[0], 24u);
 }
 
-TEST_F(StreamTest, AStraySenderNeverWritesIntoFrames) {
+TEST_P(StreamTest, AStraySenderNeverWritesIntoFrames) {
     tavi::test::UdpEndpoint stray(tavi::test::ProcessLoopback(3), 0);
     ASSERT_TRUE(stray.bound());
     const Bytes zeros(kPayloadSize, 0);
@@ -126,7 +130,7 @@ TEST_F(StreamTest, AStraySenderNeverWritesIntoFrames) {
     EXPECT_EQ(PacketCounters()[3], 12u);  // every stray datagram counted as unused
 }
 
-TEST_F(StreamTest, ALostPacketComesBackThroughAResendRequest) {
+TEST_P(StreamTest, ALostPacketComesBackThroughAResendRequest) {
     SendFrame(5, {4});
     const auto request = camera_.NextResend(kWaitMs);
     ASSERT_TRUE(request.has_value());
@@ -147,7 +151,7 @@ TEST_F(StreamTest, ALostPacketComesBackThroughAResendRequest) {
     EXPECT_EQ(BlockCounters()[0], 1u);
 }
 
-TEST_F(StreamTest, WithResendOffAFrameArrivesIncompleteWithItsGapZeroed) {
+TEST_P(StreamTest, WithResendOffAFrameArrivesIncompleteWithItsGapZeroed) {
     stream_->SetPacketResendFlag(0);
     SendFrame(1, {3});
     SendFrame(2);
@@ -160,7 +164,7 @@ TEST_F(StreamTest, WithResendOffAFrameArrivesIncompleteWithItsGapZeroed) {
     EXPECT_FALSE(camera_.NextResend(50).has_value());
 }
 
-TEST_F(StreamTest, DestroyingTheStreamWithOpenBlocksFreesEverything) {
+TEST_P(StreamTest, DestroyingTheStreamWithOpenBlocksFreesEverything) {
     SendFrame(1, {9});
     SendFrame(2, {9});
     camera_.source().Drain(100);  // firewall datagrams; the blocks are open by now
@@ -168,7 +172,7 @@ TEST_F(StreamTest, DestroyingTheStreamWithOpenBlocksFreesEverything) {
     SUCCEED();
 }
 
-TEST_F(StreamTest, TwoCallersInCaptureEachGetADifferentFrame) {
+TEST_P(StreamTest, TwoCallersInCaptureEachGetADifferentFrame) {
     std::atomic<int> results[2] = {-1, -1};
     uint16_t block_ids[2] = {};
     std::thread callers[2];
@@ -187,7 +191,7 @@ TEST_F(StreamTest, TwoCallersInCaptureEachGetADifferentFrame) {
     EXPECT_NE(block_ids[0], block_ids[1]);
 }
 
-TEST_F(StreamTest, FlushBufferDiscardsReadyFrames) {
+TEST_P(StreamTest, FlushBufferDiscardsReadyFrames) {
     SendFrame(1);
     CallerFrame caller;
     ASSERT_EQ(stream_->TimeoutCapture(&caller.frame, kWaitMs * 1000), 0);
@@ -202,13 +206,13 @@ TEST_F(StreamTest, FlushBufferDiscardsReadyFrames) {
     EXPECT_EQ(caller.frame.block_id, 4);
 }
 
-TEST_F(StreamTest, CaptureCallsRefuseANullDestination) {
+TEST_P(StreamTest, CaptureCallsRefuseANullDestination) {
     EXPECT_EQ(stream_->Capture(nullptr), TAVI_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(stream_->TryCapture(nullptr), TAVI_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(stream_->TimeoutCapture(nullptr, 0), TAVI_ERR_INVALID_ARGUMENT);
 }
 
-TEST_F(StreamTest, SettingsStartAtTheirDefaultsAndRejectOutOfRangeValues) {
+TEST_P(StreamTest, SettingsStartAtTheirDefaultsAndRejectOutOfRangeValues) {
     EXPECT_EQ(stream_->GetMaxBufferLength(), 4);
     EXPECT_EQ(stream_->GetPacketResendFlag(), 1);
     EXPECT_EQ(stream_->GetPacketResendRatio(), 1.0);
@@ -245,6 +249,11 @@ TEST_F(StreamTest, SettingsStartAtTheirDefaultsAndRejectOutOfRangeValues) {
         EXPECT_EQ((stream_.get()->*get)(), 123'456);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Receive, StreamTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "PacketRing" : "UdpSocket";
+                         });
 
 // A member called on a null object answers -50 (or does nothing). Calling through a null pointer is
 // what the callers do; the sanitizer's null check is off for this one function.

@@ -1,0 +1,177 @@
+#include "stream/packet_ring.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace tavi::stream {
+
+namespace {
+
+// A block is handed over when full or after kBlockRetireMs, so at low rates each block holds about a
+// millisecond: many small blocks let the ring ride out a longer stall of the receive thread.
+constexpr size_t kBlockSize = 256 << 10;
+constexpr uint32_t kMinBlocks = 32;
+constexpr uint32_t kMaxBlocks = 1024;
+constexpr uint32_t kFrameSize = 2048;   // what the kernel counts frames in; datagrams may be larger
+constexpr uint32_t kBlockRetireMs = 1;  // a block that is not full is handed over after this
+constexpr size_t kIpHeaderMin = 20;
+constexpr size_t kUdpHeader = 8;
+
+std::atomic<bool> g_ring_allowed{true};
+
+int InterfaceIndexOf(uint32_t address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    int index = 0;
+    for (ifaddrs* entry = list; entry != nullptr && index == 0; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (ntohl(inet->sin_addr.s_addr) == address)
+            index = static_cast<int>(if_nametoindex(entry->ifa_name));
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+// Seen from the IP header (a packet socket of type SOCK_DGRAM): UDP to our address and port, not a
+// fragment. The sender is checked by the receiver, which counts strangers.
+bool AttachStreamFilter(int socket, uint32_t local, uint16_t port) {
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                   // 0: protocol
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 8),  // 1
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 16),                  // 2: destination address
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, local, 0, 6),        // 3
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 6),                   // 4: flags and fragment offset
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x3FFF, 4, 0),      // 5: more fragments, or an offset
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                  // 6: X = header length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                   // 7: destination port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, port, 0, 1),         // 8
+        BPF_STMT(BPF_RET | BPF_K, 0x40000),                      // 9: keep (whole datagram)
+        BPF_STMT(BPF_RET | BPF_K, 0),                            // 10: drop
+    };
+    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+    return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
+uint32_t BlocksFor(uint64_t ring_bytes) {
+    const uint64_t blocks = (ring_bytes + kBlockSize - 1) / kBlockSize;
+    if (blocks < kMinBlocks) return kMinBlocks;
+    if (blocks > kMaxBlocks) return kMaxBlocks;
+    return static_cast<uint32_t>(blocks);
+}
+
+}  // namespace
+
+void SetPacketRingAllowed(bool allowed) { g_ring_allowed = allowed; }
+bool PacketRingAllowed() { return g_ring_allowed; }
+
+bool DropEverythingOn(int socket) {
+    sock_filter program[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
+    sock_fprog filter{1, program};
+    return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
+PacketRing::~PacketRing() {
+    if (ring_ != nullptr) munmap(ring_, ring_size_);
+    if (socket_ >= 0) close(socket_);
+}
+
+bool PacketRing::Open(uint32_t local_address, uint16_t local_port, uint64_t ring_bytes) {
+    const int interface_index = InterfaceIndexOf(local_address);
+    if (interface_index == 0) return false;
+    socket_ = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+    if (socket_ < 0) return false;
+    const int on = 1;
+    setsockopt(socket_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);  // a loopback sees both ways
+    const int version = TPACKET_V3;
+    tpacket_req3 request{};
+    block_size_ = kBlockSize;
+    block_count_ = BlocksFor(ring_bytes);
+    request.tp_block_size = static_cast<unsigned>(block_size_);
+    request.tp_block_nr = block_count_;
+    request.tp_frame_size = kFrameSize;
+    request.tp_frame_nr = static_cast<unsigned>(block_size_ / kFrameSize * block_count_);
+    request.tp_retire_blk_tov = kBlockRetireMs;
+    bool ready = AttachStreamFilter(socket_, local_address, local_port) &&
+                 setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) == 0 &&
+                 setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) == 0;
+    if (ready) {
+        ring_size_ = block_size_ * block_count_;
+        void* map = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0);
+        ring_ = map == MAP_FAILED ? nullptr : static_cast<uint8_t*>(map);
+        ready = ring_ != nullptr;
+    }
+    if (ready) {
+        sockaddr_ll link{};
+        link.sll_family = AF_PACKET;
+        link.sll_protocol = htons(ETH_P_IP);
+        link.sll_ifindex = interface_index;
+        ready = bind(socket_, reinterpret_cast<sockaddr*>(&link), sizeof link) == 0;
+    }
+    if (!ready) {
+        if (ring_ != nullptr) munmap(ring_, ring_size_);
+        ring_ = nullptr;
+        close(socket_);
+        socket_ = -1;
+    }
+    return ready;
+}
+
+uint8_t* PacketRing::ReadyBlock() {
+    uint8_t* block = ring_ + static_cast<size_t>(next_block_) * block_size_;
+    auto* descriptor = reinterpret_cast<tpacket_block_desc*>(block);
+    const uint32_t status = __atomic_load_n(&descriptor->hdr.bh1.block_status, __ATOMIC_ACQUIRE);
+    return (status & TP_STATUS_USER) != 0 ? block : nullptr;
+}
+
+void PacketRing::ReleaseBlock(uint8_t* block) {
+    auto* descriptor = reinterpret_cast<tpacket_block_desc*>(block);
+    __atomic_store_n(&descriptor->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+    next_block_ = (next_block_ + 1) % block_count_;
+}
+
+uint32_t PacketRing::PacketCount(const uint8_t* block) {
+    return reinterpret_cast<const tpacket_block_desc*>(block)->hdr.bh1.num_pkts;
+}
+
+const uint8_t* PacketRing::FirstPacket(const uint8_t* block) {
+    return block + reinterpret_cast<const tpacket_block_desc*>(block)->hdr.bh1.offset_to_first_pkt;
+}
+
+const uint8_t* PacketRing::NextPacket(const uint8_t* packet_header) {
+    return packet_header + reinterpret_cast<const tpacket3_hdr*>(packet_header)->tp_next_offset;
+}
+
+// The UDP payload of one ring entry; false for anything the filter should not have let through, a
+// datagram the ring cut short, or a copy of one of our own packets.
+bool PacketRing::PayloadOf(const uint8_t* packet_header, Datagram* datagram) {
+    const auto* header = reinterpret_cast<const tpacket3_hdr*>(packet_header);
+    const auto* link =
+        reinterpret_cast<const sockaddr_ll*>(packet_header + TPACKET_ALIGN(sizeof(tpacket3_hdr)));
+    if (link->sll_pkttype == PACKET_OUTGOING) return false;
+    const uint8_t* ip = packet_header + header->tp_net;
+    const size_t captured = header->tp_snaplen;
+    if (captured < kIpHeaderMin || header->tp_snaplen < header->tp_len) return false;
+    const size_t ip_header = static_cast<size_t>(ip[0] & 0x0F) * 4;
+    if (ip_header < kIpHeaderMin || captured < ip_header + kUdpHeader) return false;
+    const size_t udp_length = (static_cast<size_t>(ip[ip_header + 4]) << 8) | ip[ip_header + 5];
+    if (udp_length < kUdpHeader || ip_header + udp_length > captured) return false;
+    datagram->sender = (static_cast<uint32_t>(ip[12]) << 24) | (static_cast<uint32_t>(ip[13]) << 16) |
+                       (static_cast<uint32_t>(ip[14]) << 8) | ip[15];
+    datagram->bytes = ip + ip_header + kUdpHeader;
+    datagram->length = static_cast<int>(udp_length - kUdpHeader);
+    return true;
+}
+
+}  // namespace tavi::stream
