@@ -151,12 +151,10 @@ class TAVI_API GigeCamera {
     // `fused_points`: width x height records of X, Y, Z and three colour values (from the fusion).
     int SavePointCloudWithImageToTxt(PhotoInfo& frame, float* fused_points, char* path);
 
-private:
+  private:
     int GetCloudPlane(PhotoInfo& frame, short* plane, int axis);
-    int GetCloudPlaneOfAxis(PhotoInfo& frame, short* plane, int axis);
 
-public:
-
+  public:
     // ---- state shared by the camera's subsystems -------------------------------------------------
     std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)
     std::thread heartbeat_thread;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavi {
 
@@ -22,13 +23,20 @@ class CoordinateTexts {
         const int32_t raw = is_signed_ ? static_cast<int16_t>(word) : word;
         return static_cast<float>(raw) / unit_;
     }
-    char* Append(char* out, uint16_t word);
+    char* Append(char* out, uint16_t word) {
+        if (entries_ == nullptr || entries_[word].length == 0) return AppendNew(out, word);
+        std::memcpy(out, &entries_[word], sizeof(Entry));
+        return out + entries_[word].length;
+    }
 
   private:
     struct Entry {
         char text[15];
         uint8_t length;  // 0 until formatted
     };
+
+    char* AppendNew(char* out, uint16_t word);
+
     Entry* entries_;  // 65536, or null when memory ran out (then every text is formatted anew)
     float unit_;
     bool is_signed_;

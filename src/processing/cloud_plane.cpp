@@ -61,38 +61,41 @@ void ExtractPlane(const PhotoInfo& frame, short* plane, int axis) {
     std::memset(plane + extent.stored, 0, (extent.points - extent.stored) * sizeof(short));
 }
 
-}  // namespace tavi
-
-int GigeCamera::GetCloudPlane(PhotoInfo& frame, short* plane, int axis) {
-    const PhotoInfo* checked = tavi::FrameAddress(frame);
-    if (!tavi::IsCloudFrame(checked) || plane == nullptr || axis < 0 || axis > 2) {
+int CloudPlane(cameralog* log, const PhotoInfo* frame, short* plane, int axis) {
+    if (!IsCloudFrame(frame) || plane == nullptr || axis < 0 || axis > 2) {
         TAVI_LOG_ERROR(
-            &log,
+            log,
             "[function:GetCloudPlane] Failed to get the plane of cloud due to the incoming parameters "
             "error, error code: %d",
             TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    tavi::ExtractPlane(*checked, plane, axis);
+    ExtractPlane(*frame, plane, axis);
     return TAVI_OK;
 }
 
-int GigeCamera::GetCloudPlaneOfAxis(PhotoInfo& frame, short* plane, int axis) {
-    const auto& operation = tavi::kPlaneOperations[axis];
-    if (!tavi::IsCloudFrame(tavi::FrameAddress(frame)) || plane == nullptr) {
-        TAVI_LOG_ERROR(&log, operation.failure_message, TAVI_ERR_INVALID_ARGUMENT);
+int CloudPlaneOfAxis(cameralog* log, const PhotoInfo* frame, short* plane, int axis) {
+    const PlaneOperation& operation = kPlaneOperations[axis];
+    if (!IsCloudFrame(frame) || plane == nullptr) {
+        TAVI_LOG_ERROR(log, operation.failure_message, TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    GetCloudPlane(frame, plane, operation.axis);  // its own checks have passed already
+    CloudPlane(log, frame, plane, operation.axis);  // its own checks have passed already
     return TAVI_OK;
+}
+
+}  // namespace tavi
+
+int GigeCamera::GetCloudPlane(PhotoInfo& frame, short* plane, int axis) {
+    return tavi::CloudPlane(&log, tavi::FrameAddress(frame), plane, axis);
 }
 
 int GigeCamera::GetCloudPlaneX(PhotoInfo& frame, short* plane) {
-    return GetCloudPlaneOfAxis(frame, plane, 0);
+    return tavi::CloudPlaneOfAxis(&log, tavi::FrameAddress(frame), plane, 0);
 }
 int GigeCamera::GetCloudPlaneY(PhotoInfo& frame, short* plane) {
-    return GetCloudPlaneOfAxis(frame, plane, 1);
+    return tavi::CloudPlaneOfAxis(&log, tavi::FrameAddress(frame), plane, 1);
 }
 int GigeCamera::GetCloudPlaneZ(PhotoInfo& frame, short* plane) {
-    return GetCloudPlaneOfAxis(frame, plane, 2);
+    return tavi::CloudPlaneOfAxis(&log, tavi::FrameAddress(frame), plane, 2);
 }
