@@ -17,7 +17,6 @@ using tavi::DescriptionNode;
 using tavi::fuzz::Expect;
 
 constexpr size_t kMaxNodesAsked = 256;
-const char* const kLimitProperties[] = {"Min", "Max", "Inc"};
 const char* const kReferenceProperties[] = {"pValue", "pAddress", "pFeature", "pMin", "pMax", "pInc"};
 
 void ExpectLookupsAgree(const tavi::NodeMap& map) {

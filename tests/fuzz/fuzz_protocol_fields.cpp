@@ -54,7 +54,7 @@ void ReadAsDiscoveryAck(const uint8_t* bytes, size_t size) {
     using namespace tavi::gvcp;
     if (size > kDiscoveryAckSize) return;
     uint8_t ack[kDiscoveryAckSize] = {};
-    std::memcpy(ack, bytes, size);
+    if (size > 0) std::memcpy(ack, bytes, size);
     if (size < kHeaderSize || size - kHeaderSize != GetU16(ack, size, kAckLength)) return;
     const uint32_t camera_ip = GetU32(ack, size, kDiscCurrentIp);
     GetU16(ack, size, kDiscMacHigh);
