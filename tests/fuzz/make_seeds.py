@@ -132,18 +132,25 @@ DESCRIPTION = """<?xml version="1.0" encoding="utf-8"?>
 """
 
 
+def entry(name, compression=zipfile.ZIP_DEFLATED):
+    """A zip entry with a fixed date, so that the seeds come out the same on every run."""
+    info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
+    info.compress_type = compression
+    return info
+
+
 def description_seeds():
     xml = DESCRIPTION.encode()
     write("node_map", "description.xml", b"\x00" + xml)
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        archive.writestr("Tavi_Fuzz.xml", xml)
+        archive.writestr(entry("Tavi_Fuzz.xml"), xml)
     write("node_map", "description.zip", b"\x01" + buffer.getvalue())
     stored = io.BytesIO()
     with zipfile.ZipFile(stored, "w", zipfile.ZIP_STORED) as archive:
-        archive.writestr("a.xml", b'<RegisterDescription><Integer Name="X"><Value>0x10</Value></Integer>'
+        archive.writestr(entry("a.xml", zipfile.ZIP_STORED), b'<RegisterDescription><Integer Name="X"><Value>0x10</Value></Integer>'
                                   b"</RegisterDescription>")
-        archive.writestr("readme.txt", b"not the description")
+        archive.writestr(entry("readme.txt", zipfile.ZIP_STORED), b"not the description")
     write("node_map", "stored.zip", b"\x01" + stored.getvalue())
 
     urls = {
@@ -171,7 +178,8 @@ def protocol_seeds():
 
 
 # ---- point clouds --------------------------------------------------------------------------------
-# Head: flags, k x 16, minimum population (i8), claimed payload size (u16), width, height (u16),
+# Head: flags (1 other pixel format, 2 huge claim, 4 wide cloud unit, 8 short payload size, 16 PLY
+# rather than point text), k x 16, minimum population (i8), claimed payload size (u16), width, height (u16),
 # cloud unit (u8), then raw points (X, Y signed, Z unsigned, 16-bit little-endian).
 
 def cloud(width, height, unit, holes=()):
@@ -195,8 +203,8 @@ def cloud_head(flags, k, population, width, height, unit, claimed=0):
 def cloud_seeds():
     points = cloud(8, 7, 8, holes={(3, 3), (0, 7)})
     write("point_cloud", "organised", cloud_head(0, 3.0, 2, 8, 7, 8) + points)
-    write("point_cloud", "header-claims-more", cloud_head(0, 1.0, 1, 20, 20, 8) + points)
-    write("point_cloud", "payload-claims-less", cloud_head(8, 2.0, 3, 8, 7, 8, claimed=100) + points)
+    write("point_cloud", "header-claims-more", cloud_head(16, 1.0, 1, 20, 20, 8) + points)
+    write("point_cloud", "payload-claims-less", cloud_head(24, 2.0, 3, 8, 7, 8, claimed=100) + points)
     huge = struct.pack("<BBbHIIB", 2, 48, 2, 0, 0xFFFFFFFF, 0xFFFFFFFF, 8)
     write("point_cloud", "huge-claim", huge + points)
     write("point_cloud", "unit-zero", cloud_head(0, 3.0, 1, 8, 7, 0) + points)
