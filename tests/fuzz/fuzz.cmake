@@ -15,7 +15,7 @@ set(TAVI_FUZZ_REPLAY_INPUTS 20000 CACHE STRING "Generated inputs each fuzz repla
 
 # A point-cloud input costs more than the others (each text file of a cloud, however small, sets up
 # 2 MiB of number tables), so its replay runs a share of the inputs.
-set(TAVI_FUZZ_REPLAY_DIVISOR_point_cloud 8)
+set(TAVI_FUZZ_REPLAY_DIVISOR_point_cloud 20)
 
 set(TAVI_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 file(GLOB TAVI_FUZZ_SOURCES CONFIGURE_DEPENDS ${TAVI_FUZZ_DIR}/fuzz_*.cpp)
