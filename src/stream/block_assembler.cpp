@@ -13,6 +13,13 @@ namespace tavi::stream {
 
 namespace {
 
+// The image a leader describes fits a frame of `payload_size` bytes.
+bool LeaderImageFitsPayload(const gvsp::LeaderImage& image, uint32_t payload_size) {
+    const uint64_t bytes =
+        static_cast<uint64_t>(image.size_x) * image.size_y * PixelBytesOfFormat(image.pixel_format);
+    return bytes <= payload_size;
+}
+
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 constexpr int kIpUdpHeaderBytes = 28;  // what each datagram costs on the wire beyond its UDP payload
 constexpr int kResentStatusBit = 0x0100;
@@ -301,8 +308,18 @@ void BlockAssembler::process_packet_leader(StreamBlock* block, const uint8_t* da
             // Too short for the fields it claims: the frame keeps the geometry read at set-up.
             block->format_error = true;
             shared_.packets.format_errors.Add();
+        } else if (const gvsp::LeaderImage image = gvsp::GetLeaderImage(datagram, size);
+                   !LeaderImageFitsPayload(image, frame.payload_size)) {
+            // A leader that claims more pixels than the frame's payload holds would make every
+            // consumer that sizes its work by width x height run past the frame: keep the set-up
+            // geometry and mark the frame.
+            block->format_error = true;
+            shared_.packets.format_errors.Add();
+            TAVI_LOG_ERROR(config_.log,
+                           "[function:process_packet_leader] The leader claims %u x %u pixels of format %x, "
+                           "more than the payload of %u bytes holds.",
+                           image.size_x, image.size_y, image.pixel_format, frame.payload_size);
         } else {
-            const gvsp::LeaderImage image = gvsp::GetLeaderImage(datagram, size);
             frame.pixel_format = image.pixel_format;
             frame.width = image.size_x;
             frame.height = image.size_y;

@@ -328,8 +328,8 @@ TEST_F(AssemblerTest, AFrameCarriesTheLeaderFieldsAndEveryByteInItsPlace) {
     LeaderFields leader;
     leader.timestamp = 1'500'000'000;
     leader.pixel_format = 0x023000B9;
-    leader.size_x = 640;
-    leader.size_y = 480;
+    leader.size_x = 13;  // 13 x 10 points of 6 bytes fit the 800-byte payload
+    leader.size_y = 10;
     leader.offset_x = 16;
     leader.offset_y = 8;
     Feed(GvspLeader(77, leader), kStart);
@@ -344,8 +344,8 @@ TEST_F(AssemblerTest, AFrameCarriesTheLeaderFieldsAndEveryByteInItsPlace) {
     EXPECT_EQ(frame.cloud_unit, 8u);
     EXPECT_EQ(frame.payload_size, kPayloadSize);
     EXPECT_EQ(frame.pixel_format, 0x023000B9u);
-    EXPECT_EQ(frame.width, 640u);
-    EXPECT_EQ(frame.size_y, 480u);
+    EXPECT_EQ(frame.width, 13u);
+    EXPECT_EQ(frame.size_y, 10u);
     EXPECT_EQ(frame.offset_x, 16u);
     EXPECT_EQ(frame.offset_y, 8u);
     EXPECT_EQ(frame.reserved, kBlockComplete);
@@ -385,6 +385,18 @@ TEST_F(AssemblerTest, MisplacedLeaderTrailerAndPayloadAreFormatErrors) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].reserved, kBlockFormatError);
     EXPECT_NE(frames[0].width, 999u);
+}
+
+TEST_F(AssemblerTest, ALeaderClaimingMoreThanThePayloadHoldsKeepsTheStreamGeometry) {
+    Feed(GvspLeader(61, LeaderFields{.pixel_format = 0x023000B9, .size_x = 640, .size_y = 480}), kStart);
+    FeedPackets(61, {1, 2, 3, 4, 5, 6, 7, 8, 9}, kStart);
+    const auto frames = TakeReady();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].reserved, kBlockFormatError);
+    EXPECT_EQ(frames[0].width, 20u);
+    EXPECT_EQ(frames[0].height, 10u);
+    EXPECT_EQ(frames[0].pixel_format, 0x02180014u);
+    EXPECT_EQ(shared_->packets.format_errors.Get(), 1u);
 }
 
 TEST_F(AssemblerTest, APayloadBeyondTheFrameIsCutAndCounted) {
