@@ -104,6 +104,12 @@ void WritePointTextReference(const PhotoInfo& frame, FILE* file, bool ply_header
     }
 }
 
+// A colour value as an int, truncated toward zero; one that is no finite 32-bit integer is 0 (the
+// conversion alone would be undefined).
+static int ColourValue(float value) {
+    return value >= -2147483648.0f && value < 2147483648.0f ? static_cast<int>(value) : 0;
+}
+
 void WriteFusedTextReference(const float* records, size_t count, FILE* file) {
     for (size_t n = 0; n < count; ++n) {
         const float* record = records + 6 * n;
@@ -111,9 +117,9 @@ void WriteFusedTextReference(const float* records, size_t count, FILE* file) {
         std::fprintf(file, "%.2f ", record[0]);
         std::fprintf(file, "%.2f ", record[1]);
         std::fprintf(file, "%.2f ", record[2]);
-        std::fprintf(file, "%d ", static_cast<int>(record[3]));
-        std::fprintf(file, "%d ", static_cast<int>(record[4]));
-        std::fprintf(file, "%d", static_cast<int>(record[5]));
+        std::fprintf(file, "%d ", ColourValue(record[3]));
+        std::fprintf(file, "%d ", ColourValue(record[4]));
+        std::fprintf(file, "%d", ColourValue(record[5]));
         std::fprintf(file, "\n");
     }
 }
