@@ -16,6 +16,7 @@
 
 #include "TaviSDK/TaviSDK.h"
 #include "scene/scene.h"
+#include "support/e2e_camera.h"
 #include "support/temp_dir.h"
 #include "support/virtual_camera_control.h"
 
@@ -24,18 +25,11 @@ namespace {
 namespace scene = vcam::scene;
 
 constexpr int64_t kCaptureWaitUs =
-    30'000'000;  // bounds a hang; a sanitizer build of the camera renders slowly
+    30'000'000;                       // bounds a hang; a sanitizer build of the camera renders slowly
 constexpr double kOnSurfaceMm = 3.0;  // six times the camera's depth noise
 // A stray point closer to a surface than the window filter's tolerance (k x 0.005 x Z, under 9 mm
 // here) agrees with its neighbours and rightly stays; farther ones must go.
 constexpr double kStrayMm = 10.0;
-
-uint32_t CameraAddressFromEnvironment() {
-    const char* text = std::getenv("TAVI_CAMERA_0_IP");
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (text == nullptr || std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d) != 4) return 0;
-    return (a << 24) | (b << 16) | (c << 8) | d;
-}
 
 struct Point {
     float x, y, z;
@@ -90,14 +84,10 @@ Census CensusOf(const std::vector<Point>& points, double tolerance) {
 class CloudE2E : public ::testing::Test {
   protected:
     void SetUp() override {
-        const uint32_t address = CameraAddressFromEnvironment();
+        const uint32_t address = tavi::test::CameraAddressFromEnvironment();
         ASSERT_NE(address, 0u) << "run inside scripts/netns-run.sh with one camera";
-        std::vector<DiscoveryInfo> found;
-        Discovery discovery;
-        discovery.DiscoverCamera(&found);
-        auto entry = std::find_if(found.begin(), found.end(),
-                                  [&](const DiscoveryInfo& info) { return info.camera_ip == address; });
-        ASSERT_NE(entry, found.end()) << "the camera did not answer discovery";
+        const std::optional<DiscoveryInfo> entry = tavi::test::DiscoverCameraAt(address);
+        ASSERT_TRUE(entry.has_value()) << "the camera did not answer discovery";
         info_ = *entry;
         ASSERT_EQ(camera_.CameraConnect(&info_), 0);
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TaviSDK/TaviSDK.h"
+#include "support/e2e_camera.h"
 #include "support/virtual_camera_control.h"
 
 namespace {
@@ -24,33 +25,14 @@ constexpr uint32_t kScp = 0x0D00;
 constexpr uint32_t kChannelStride = 0x40;
 constexpr uint32_t kCmosStride = 0x100;
 
-uint32_t CameraAddressFromEnvironment() {
-    const char* text = std::getenv("TAVI_CAMERA_0_IP");
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (text == nullptr || std::sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d) != 4) return 0;
-    return (a << 24) | (b << 16) | (c << 8) | d;
-}
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
-}
-
 class StreamE2E : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(faults_.Set("clear", "1")) << "no virtual camera control socket";
-        const uint32_t address = CameraAddressFromEnvironment();
+        const uint32_t address = tavi::test::CameraAddressFromEnvironment();
         ASSERT_NE(address, 0u) << "run inside scripts/netns-run.sh with one camera";
-        std::vector<DiscoveryInfo> found;
-        Discovery discovery;
-        discovery.DiscoverCamera(&found);
-        auto entry = std::find_if(found.begin(), found.end(),
-                                  [&](const DiscoveryInfo& info) { return info.camera_ip == address; });
-        ASSERT_NE(entry, found.end()) << "the camera did not answer discovery";
+        const std::optional<DiscoveryInfo> entry = tavi::test::DiscoverCameraAt(address);
+        ASSERT_TRUE(entry.has_value()) << "the camera did not answer discovery";
         info_ = *entry;
         ASSERT_EQ(camera_.CameraConnect(&info_), 0);
         ASSERT_EQ(WriteFeature("AcquisitionFrameRate", 0, 60), 0);
@@ -220,11 +202,11 @@ TEST_F(StreamE2E, OpeningProgramsAndClosingClearsTheChannelRegisters) {
 }
 
 TEST_F(StreamE2E, AFourthChannelIsRefusedBeforeAnySocketIsMade) {
-    const int descriptors = OpenDescriptors();
+    const int descriptors = tavi::test::OpenDescriptors();
     GigeStream* stream = nullptr;
     EXPECT_EQ(camera_.StreamOn(3, &stream), TAVI_ERR_CHANNEL_INDEX);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(tavi::test::OpenDescriptors(), descriptors);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/GigeStream.h"
+#include "support/e2e_camera.h"
 #include "support/fake_camera.h"
 #include "support/scripted_gvsp_camera.h"
 
@@ -55,14 +56,6 @@ std::string StreamDescription() {
     const std::string port = "<Port Name=\"Device\"/>";
     description.replace(description.find(port), port.size(), added + port);
     return description;
-}
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
 }
 
 class StreamChannelTest : public ::testing::Test {
@@ -136,26 +129,26 @@ TEST_F(StreamChannelTest, OpeningPointsTheChannelAtANewSocketAndFramesFlowUntilI
 }
 
 TEST_F(StreamChannelTest, RefusalsComeBeforeAnySocketIsMade) {
-    const int descriptors = OpenDescriptors();
+    const int descriptors = tavi::test::OpenDescriptors();
     GigeStream* stream = reinterpret_cast<GigeStream*>(0x1);
     EXPECT_EQ(camera_.StreamOn(3, &stream), TAVI_ERR_CHANNEL_INDEX);
     EXPECT_EQ(stream, nullptr);
     fake_.peer.SetRegister(kPixelFormat + 0x40 * 2, 0x12345678);
     EXPECT_EQ(camera_.StreamOn(2, &stream), TAVI_ERR_PIXEL_FORMAT);
     EXPECT_EQ(camera_.StreamOn(0, nullptr), TAVI_ERR_NO_STREAM);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(tavi::test::OpenDescriptors(), descriptors);
     EXPECT_TRUE(fake_.WritesTo(Scda(2)).empty());
     EXPECT_TRUE(fake_.WritesTo(Scda(0)).size() <= 2u);  // only the packet-size probe's own writes
 }
 
 TEST_F(StreamChannelTest, AFailedPortWriteLeavesTheAddressProgrammedAndClosesTheSocket) {
     fake_.peer.SetStatus(Scp(0), 0x8006);
-    const int descriptors = OpenDescriptors();
+    const int descriptors = tavi::test::OpenDescriptors();
     GigeStream* stream = nullptr;
     EXPECT_EQ(camera_.StreamOn(0, &stream), 0x8006);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(fake_.WritesTo(Scda(0)).back(), tavi::test::kPcAddress);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(tavi::test::OpenDescriptors(), descriptors);
 }
 
 TEST_F(StreamChannelTest, ClosingWithoutAStreamOnlyClearsTheRegisters) {
