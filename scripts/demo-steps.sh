@@ -22,7 +22,7 @@ echo
 echo "== ten depth frames from channel 0, the last written as PCD and PLY =="
 mkdir -p demo-output
 "$tavi" capture TV3D0001 --channel 0 --frames 10 --pcd demo-output/depth.pcd --ply demo-output/depth.ply
-head -c 400 demo-output/depth.pcd | head -12
+sed -n "1,11p" demo-output/depth.pcd  # the header; the body is binary floats
 
 echo
 echo "== five colour frames from channel 1 =="
