@@ -24,6 +24,7 @@
 #include "processing/cloud_plane.h"
 #include "processing/grid_filter.h"
 #include "processing/window_filter.h"
+#include "support/cloud_frame.h"
 
 #if defined(TAVI_BENCH_WITH_PCL)
 #include <pcl/io/pcd_io.h>
@@ -65,14 +66,7 @@ std::vector<uint8_t> MakeScene() {
 }
 
 PhotoInfo FrameOf(std::vector<uint8_t>& raw) {
-    PhotoInfo frame{};
-    frame.data = raw.data();
-    frame.pixel_format = kPixelCoord3D_ABC16;
-    frame.width = kWidth;
-    frame.height = kHeight;
-    frame.cloud_unit = kUnit;
-    frame.payload_size = static_cast<uint32_t>(raw.size());
-    return frame;
+    return tavi::test::CloudFrameOver(raw, kWidth, kHeight, kUnit);
 }
 
 double BestMilliseconds(int runs, const std::function<void()>& work) {

@@ -20,6 +20,22 @@ bool LeaderImageFitsPayload(const gvsp::LeaderImage& image, uint32_t payload_siz
     return bytes <= payload_size;
 }
 
+// Where a frame's geometry comes from: the stream's set-up, or an image leader (whose size is both
+// the width and height and the size fields).
+struct FrameGeometry {
+    uint32_t pixel_format, width, height, size_x, size_y, offset_x, offset_y;
+};
+
+void SetGeometry(PhotoInfo& frame, const FrameGeometry& geometry) {
+    frame.pixel_format = geometry.pixel_format;
+    frame.width = geometry.width;
+    frame.height = geometry.height;
+    frame.size_x = geometry.size_x;
+    frame.size_y = geometry.size_y;
+    frame.offset_x = geometry.offset_x;
+    frame.offset_y = geometry.offset_y;
+}
+
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 constexpr int kIpUdpHeaderBytes = 28;  // what each datagram costs on the wire beyond its UDP payload
 constexpr int kResentStatusBit = 0x0100;
@@ -267,13 +283,8 @@ void BlockAssembler::prepare_frame(PhotoInfo& frame, uint32_t block_id) const {
     frame.timestamp_high = 0;
     frame.timestamp_low = 0;
     frame.reserved = kBlockInProgress;
-    frame.pixel_format = info.pixel_format;
-    frame.width = info.width;
-    frame.height = info.height;
-    frame.size_x = info.size_x;
-    frame.size_y = info.size_y;
-    frame.offset_x = info.offset_x;
-    frame.offset_y = info.offset_y;
+    SetGeometry(frame, {info.pixel_format, info.width, info.height, info.size_x, info.size_y, info.offset_x,
+                        info.offset_y});
 }
 
 // ---- leader, payload, trailer --------------------------------------------------------------------
@@ -320,13 +331,8 @@ void BlockAssembler::process_packet_leader(StreamBlock* block, const uint8_t* da
                            "more than the payload of %u bytes holds.",
                            image.size_x, image.size_y, image.pixel_format, frame.payload_size);
         } else {
-            frame.pixel_format = image.pixel_format;
-            frame.width = image.size_x;
-            frame.height = image.size_y;
-            frame.size_x = image.size_x;
-            frame.size_y = image.size_y;
-            frame.offset_x = image.offset_x;
-            frame.offset_y = image.offset_y;
+            SetGeometry(frame, {image.pixel_format, image.size_x, image.size_y, image.size_x, image.size_y,
+                                image.offset_x, image.offset_y});
             TAVI_LOG_DEBUG(
                 config_.log,
                 "[function:process_packet_leader] The data type is image or chunk data, that the width "

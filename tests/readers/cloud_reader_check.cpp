@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "TaviSDK/GigeCamera.h"
+#include "support/cloud_frame.h"
 
 namespace {
 
@@ -57,13 +58,7 @@ int main() {
     char pattern[] = "/tmp/tavi-cloud-readers-XXXXXX";
     const std::string dir = mkdtemp(pattern);
     std::vector<uint8_t> raw = MakeCloud();
-    PhotoInfo frame{};
-    frame.data = raw.data();
-    frame.pixel_format = kPixelCoord3D_ABC16;
-    frame.width = kWidth;
-    frame.height = kHeight;
-    frame.cloud_unit = kUnit;
-    frame.payload_size = static_cast<uint32_t>(raw.size());
+    PhotoInfo frame = tavi::test::CloudFrameOver(raw, kWidth, kHeight, kUnit);
     GigeCamera camera;
     std::vector<float> decoded(size_t{kWidth} * kHeight * 3);
     camera.Convert3DPointFromCharToFloat(frame, decoded.data());

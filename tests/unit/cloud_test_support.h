@@ -18,6 +18,7 @@
 #include "TaviSDK/CameraLog.h"
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/Types.h"
+#include "support/cloud_frame.h"
 
 namespace cloud_test {
 
@@ -31,16 +32,7 @@ struct RawCloud {
     RawCloud(uint32_t w, uint32_t h, uint32_t cloud_unit = 1)
         : width(w), height(h), unit(cloud_unit), bytes(size_t{w} * h * 6, 0) {}
 
-    PhotoInfo Frame() {
-        PhotoInfo frame{};
-        frame.data = bytes.data();
-        frame.pixel_format = kPixelCoord3D_ABC16;
-        frame.width = width;
-        frame.height = height;
-        frame.cloud_unit = unit;
-        frame.payload_size = static_cast<uint32_t>(bytes.size());
-        return frame;
-    }
+    PhotoInfo Frame() { return tavi::test::CloudFrameOver(bytes, width, height, unit); }
     size_t Points() const { return size_t{width} * height; }
     void SetWord(size_t n, int axis, uint16_t word) {
         bytes[6 * n + 2 * axis] = static_cast<uint8_t>(word & 0xFF);
