@@ -19,7 +19,7 @@ struct TAVI_API LogSwitches {
 
 // One log file. Owned by a Discovery or a GigeCamera; a camera's streams write into their camera's log.
 class TAVI_API cameralog {
-public:
+  public:
     cameralog() = default;
     ~cameralog();
     cameralog(const cameralog&) = delete;
@@ -46,8 +46,11 @@ TAVI_API void log_debug(cameralog* log, int switch_value, const char* format, ..
     __attribute__((format(printf, 3, 4)));
 
 // The writers above, each reading its own switch.
-#define TAVI_LOG_ERROR(log, ...) log_error((log), LogSwitches::error.load(std::memory_order_relaxed), __VA_ARGS__)
+#define TAVI_LOG_ERROR(log, ...) \
+    log_error((log), LogSwitches::error.load(std::memory_order_relaxed), __VA_ARGS__)
 #define TAVI_LOG_WARNING(log, ...) \
     log_warning((log), LogSwitches::warning.load(std::memory_order_relaxed), __VA_ARGS__)
-#define TAVI_LOG_INFO(log, ...) log_info((log), LogSwitches::info.load(std::memory_order_relaxed), __VA_ARGS__)
-#define TAVI_LOG_DEBUG(log, ...) log_debug((log), LogSwitches::debug.load(std::memory_order_relaxed), __VA_ARGS__)
+#define TAVI_LOG_INFO(log, ...) \
+    log_info((log), LogSwitches::info.load(std::memory_order_relaxed), __VA_ARGS__)
+#define TAVI_LOG_DEBUG(log, ...) \
+    log_debug((log), LogSwitches::debug.load(std::memory_order_relaxed), __VA_ARGS__)

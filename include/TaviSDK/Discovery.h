@@ -9,7 +9,7 @@
 #include "TaviSDK/Types.h"
 
 class TAVI_API Discovery {
-public:
+  public:
     Discovery();
     ~Discovery();
     Discovery(const Discovery&) = delete;
@@ -37,6 +37,6 @@ public:
     char* ip_text = nullptr;
     cameralog log;
 
-private:
+  private:
     int DiscoverCameraWin32(std::vector<DiscoveryInfo>** list);
 };

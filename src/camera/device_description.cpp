@@ -5,17 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/description_url.h"
+#include "camera/feature_access.h"
 #include "camera/node_map.h"
 #include "net/gvcp_protocol.h"
 
 namespace {
-
-// Address chains deeper than this are taken for a loop in a hostile description.
-constexpr int kMaxAddressChainDepth = 32;
 
 // Memory-read codes as callers report them: the low 16 bits, sign-extended, so device statuses and
 // the transport's -55 both come out negative.
@@ -106,37 +103,10 @@ int GigeCamera::BuildNodeMap() {
     return 0;
 }
 
-namespace {
-
-int AddressOfNode(const tavi::NodeMap* map, const char* name, int depth, cameralog* log) {
-    const tavi::DescriptionNode* node = map != nullptr ? map->GetNode(name) : nullptr;
-    if (node == nullptr || depth > kMaxAddressChainDepth) {
-        TAVI_LOG_ERROR(
-            log, "[function:GetRegisterAddr] Get the node error while get the address of the register.");
-        return TAVI_ERR_FEATURE_NOT_FOUND;
-    }
-    if (const std::string* address = node->Property("Address")) return tavi::PropertyTextToInt(*address);
-    if (const std::string* names = node->Property("pAddress")) {
-        std::istringstream words(*names);
-        std::string first;
-        words >> first;
-        return AddressOfNode(map, first.c_str(), depth + 1, log);
-    }
-    if (const std::string* value = node->Property("Value")) return tavi::PropertyTextToInt(*value);
-    if (const std::string* target = node->Property("pValue")) {
-        return AddressOfNode(map, target->c_str(), depth + 1, log);
-    }
-    return 0;
-}
-
-}  // namespace
-
 int GigeCamera::GetRegisterAddr(const char* name) {
-    if (connected.load() == 0) {
-        TAVI_LOG_DEBUG(&log, "[function:GetRegisterAddr] The camera disconnected.");
-        return TAVI_ERR_NOT_CONNECTED;
-    }
-    return AddressOfNode(node_map.get(), name != nullptr ? name : "", 0, &log);
+    // Every address comes back as its 32-bit pattern; only the two look-up failures are codes.
+    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
+    return where.code != 0 ? where.code : static_cast<int>(where.address);
 }
 
 int GigeCamera::GetNodeProperty(const char* name, const char* property) {

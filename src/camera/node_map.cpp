@@ -166,6 +166,39 @@ std::string NormalisePropertyText(std::string_view text) {
     return std::string(text);
 }
 
+bool NodeMap::RegisterAddress(std::string_view name, uint32_t* address) const {
+    // Chains deeper than this are taken for a loop in a hostile description.
+    constexpr int kMaxAddressChainDepth = 32;
+    std::string current(name);
+    for (int depth = 0; depth <= kMaxAddressChainDepth; ++depth) {
+        const DescriptionNode* node = GetNode(current);
+        if (node == nullptr) return false;
+        const std::string* next = nullptr;
+        if (const std::string* text = node->Property("Address")) {
+            *address = static_cast<uint32_t>(PropertyTextToInt(*text));
+            return true;
+        }
+        if (const std::string* names = node->Property("pAddress")) {
+            std::istringstream words(*names);
+            std::string first;
+            words >> first;
+            current = first;
+            continue;
+        }
+        if (const std::string* text = node->Property("Value")) {
+            *address = static_cast<uint32_t>(PropertyTextToInt(*text));
+            return true;
+        }
+        next = node->Property("pValue");
+        if (next == nullptr) {
+            *address = 0;
+            return true;
+        }
+        current = *next;
+    }
+    return false;
+}
+
 int PropertyTextToInt(const std::string& text) {
     return static_cast<int>(static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 10)));
 }

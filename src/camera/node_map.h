@@ -55,6 +55,11 @@ class NodeMap {
 
     // The node of that name, null when there is none.
     const DescriptionNode* GetNode(std::string_view name) const;
+    // The register address behind a node: its Address, or the address of the node its first pAddress
+    // names, or its Value, or the address of the node its pValue names, followed to a bounded depth.
+    // A node with none of them lies at 0. False for an unknown name or a chain that does not end.
+    bool RegisterAddress(std::string_view name, uint32_t* address) const;
+
     // Every node in the order of the description file.
     const std::vector<DescriptionNode>& GetNodes() const { return nodes_; }
 

@@ -78,12 +78,12 @@ void log_close(cameralog* log) {
     if (file != nullptr) std::fclose(file);
 }
 
-#define TAVI_DEFINE_LOG_WRITER(name, tag)                                     \
-    void name(cameralog* log, int switch_value, const char* format, ...) {    \
-        va_list args;                                                         \
-        va_start(args, format);                                               \
-        WriteLine(log, switch_value, tag, format, args);                      \
-        va_end(args);                                                         \
+#define TAVI_DEFINE_LOG_WRITER(name, tag)                                  \
+    void name(cameralog* log, int switch_value, const char* format, ...) { \
+        va_list args;                                                      \
+        va_start(args, format);                                            \
+        WriteLine(log, switch_value, tag, format, args);                   \
+        va_end(args);                                                      \
     }
 
 TAVI_DEFINE_LOG_WRITER(log_error, "[E]")

@@ -14,7 +14,9 @@ constexpr char kNoAddressText[] = "0.0.0.0";
 constexpr uint32_t kUninitialisedAddress = 0xCDCDCDCDu;
 
 // The "0.0.0.0" test compares the text with its terminator, without reading past a shorter text.
-bool IsNoAddressText(const char* text) { return std::strncmp(text, kNoAddressText, sizeof kNoAddressText) == 0; }
+bool IsNoAddressText(const char* text) {
+    return std::strncmp(text, kNoAddressText, sizeof kNoAddressText) == 0;
+}
 
 }  // namespace
 

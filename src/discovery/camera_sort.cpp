@@ -26,14 +26,16 @@ void SortBySerialNumber(std::vector<DiscoveryInfo>* list, size_t count) {
 
 int Discovery::CameraSort(std::vector<DiscoveryInfo>* list, int sort_mode) {
     if (camera_count == 0 || list == nullptr) {
-        TAVI_LOG_WARNING(&log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d",
-                         -5);
+        TAVI_LOG_WARNING(
+            &log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d",
+            -5);
         return -5;
     }
     switch (sort_mode) {
         case 0:
-            std::sort(list->begin(), list->end(),
-                      [](const DiscoveryInfo& a, const DiscoveryInfo& b) { return a.camera_ip < b.camera_ip; });
+            std::sort(list->begin(), list->end(), [](const DiscoveryInfo& a, const DiscoveryInfo& b) {
+                return a.camera_ip < b.camera_ip;
+            });
             return 0;
         case 1: {
             // The count may be stale or negative; never walk past the list itself.
@@ -42,8 +44,9 @@ int Discovery::CameraSort(std::vector<DiscoveryInfo>* list, int sort_mode) {
             return 0;
         }
         default:
-            TAVI_LOG_ERROR(&log, "[function:CameraSort] The incoming parameter sort_mode is invalid, error code: %d",
-                           -2);
+            TAVI_LOG_ERROR(
+                &log, "[function:CameraSort] The incoming parameter sort_mode is invalid, error code: %d",
+                -2);
             return -2;
     }
 }

@@ -24,7 +24,8 @@ struct SearchedAddress {
 };
 
 void BuildDiscoveryCommand(uint8_t (&command)[tavi::gvcp::kHeaderSize], uint16_t request_id) {
-    tavi::gvcp::PutCommandHeader(command, tavi::gvcp::kFlagsDiscovery, tavi::gvcp::kDiscoveryCmd, 0, request_id);
+    tavi::gvcp::PutCommandHeader(command, tavi::gvcp::kFlagsDiscovery, tavi::gvcp::kDiscoveryCmd, 0,
+                                 request_id);
 }
 
 // The camera half of a record, from an acknowledge already checked to be well sized.
@@ -40,8 +41,8 @@ void FillCameraHalf(const uint8_t (&ack)[tavi::gvcp::kDiscoveryAckSize], size_t 
     static_assert(offsetof(DiscoveryInfo, user_name) + sizeof record->user_name -
                       offsetof(DiscoveryInfo, manufacturer_name) ==
                   kDiscTextBlockSize);
-    std::memcpy(reinterpret_cast<char*>(record) + offsetof(DiscoveryInfo, manufacturer_name), ack + kDiscTextBlock,
-                kDiscTextBlockSize);
+    std::memcpy(reinterpret_cast<char*>(record) + offsetof(DiscoveryInfo, manufacturer_name),
+                ack + kDiscTextBlock, kDiscTextBlockSize);
 }
 
 }  // namespace
@@ -62,7 +63,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
         const int mtu = tavi::net::AdapterMtu(adapter.name);
         if (mtu > 0) TAVI_LOG_INFO(&log, "[function:DiscoverCameraWin32] Get the mtu. the mtu: %d.", mtu);
         if (mtu < kMinimumMtu) {
-            TAVI_LOG_ERROR(&log, "[function:DiscoverCameraWin32] Get the mtu error. the mtu: %d, error code: %d",
+            TAVI_LOG_ERROR(&log,
+                           "[function:DiscoverCameraWin32] Get the mtu error. the mtu: %d, error code: %d",
                            mtu, -13);
         }
         for (const tavi::net::AdapterAddress& entry : adapter.addresses) {
@@ -75,8 +77,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                     TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] Init the socket error.");
                     socket_failure_reported = true;
                 }
-                TAVI_LOG_ERROR(&log, "[function:DiscoverCameraWin32] Failed to initialize socket, error code: %d",
-                               -6);
+                TAVI_LOG_ERROR(
+                    &log, "[function:DiscoverCameraWin32] Failed to initialize socket, error code: %d", -6);
                 continue;  // the next address may still get a socket
             }
             tavi::net::SetReceiveTimeout(socket, kDiscoveryTimeoutMs);
@@ -94,7 +96,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
             BuildDiscoveryCommand(command, request_id);
             if (tavi::net::SendUdpThroughInterface(socket, adapter.index, local_ip, kLimitedBroadcast,
                                                    tavi::gvcp::kPort, command, sizeof command) < 0) {
-                TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] the ack of the send request is error.");
+                TAVI_LOG_WARNING(&log,
+                                 "[function:DiscoverCameraWin32] the ack of the send request is error.");
                 tavi::net::close_udp_socket(socket);
                 continue;
             }
@@ -105,7 +108,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                 if (size < 0) break;
                 const size_t ack_size = static_cast<size_t>(size);
                 if (ack_size < tavi::gvcp::kHeaderSize ||
-                    ack_size - tavi::gvcp::kHeaderSize != tavi::gvcp::GetU16(ack, ack_size, tavi::gvcp::kAckLength)) {
+                    ack_size - tavi::gvcp::kHeaderSize !=
+                        tavi::gvcp::GetU16(ack, ack_size, tavi::gvcp::kAckLength)) {
                     continue;
                 }
                 DiscoveryInfo record{};
@@ -114,7 +118,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                 record.pc_mask = tavi::ParseIpText(&log, searched.entry->mask.c_str());
                 record.pc_gateway = tavi::ParseIpText(&log, searched.adapter->gateway.c_str());
                 record.mtu = searched.mtu;
-                std::strncpy(record.adapter_name, searched.adapter->name.c_str(), sizeof record.adapter_name - 1);
+                std::strncpy(record.adapter_name, searched.adapter->name.c_str(),
+                             sizeof record.adapter_name - 1);
                 (*list)->push_back(record);
                 ++found;
             }

@@ -57,7 +57,8 @@ int InterfaceIndexOf(const DiscoveryInfo& info) {
     std::vector<tavi::net::Adapter> adapters;
     if (!tavi::net::ListAdapters(&adapters)) return 0;
     for (const tavi::net::Adapter& adapter : adapters) {
-        if (std::strncmp(adapter.name.c_str(), info.adapter_name, sizeof info.adapter_name) == 0) return adapter.index;
+        if (std::strncmp(adapter.name.c_str(), info.adapter_name, sizeof info.adapter_name) == 0)
+            return adapter.index;
     }
     return 0;
 }
@@ -72,10 +73,11 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
     const NewConfiguration configuration{ConvertIpStringToInt(ip), ConvertIpStringToInt(mask),
                                          ConvertIpStringToInt(gateway)};
     if (configuration.ip == 0 || configuration.mask == 0 || configuration.gateway == 0) {
-        TAVI_LOG_WARNING(&log,
-                         "[function:ForceIp] There is a problem with the incoming parameters Converted, error "
-                         "code: %d",
-                         -2);
+        TAVI_LOG_WARNING(
+            &log,
+            "[function:ForceIp] There is a problem with the incoming parameters Converted, error "
+            "code: %d",
+            -2);
         return -2;
     }
     const int socket = OpenForceIpSocket(info);
@@ -97,8 +99,8 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
     int received = -1;
     for (int attempt = 1; attempt <= kForceIpAttempts; ++attempt) {
         if (interface_index > 0) {
-            tavi::net::SendUdpThroughInterface(socket, interface_index, info.pc_ip, destination, tavi::gvcp::kPort,
-                                               command, sizeof command);
+            tavi::net::SendUdpThroughInterface(socket, interface_index, info.pc_ip, destination,
+                                               tavi::gvcp::kPort, command, sizeof command);
         } else {
             send_udp(socket, destination, tavi::gvcp::kPort, command, sizeof command);
         }

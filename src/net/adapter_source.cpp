@@ -25,8 +25,8 @@ std::string DottedText(const sockaddr* address) {
 }
 
 bool IsUsableIpv4(const ifaddrs* entry) {
-    return entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET && (entry->ifa_flags & IFF_UP) &&
-           !(entry->ifa_flags & IFF_LOOPBACK);
+    return entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
+           (entry->ifa_flags & IFF_UP) && !(entry->ifa_flags & IFF_LOOPBACK);
 }
 
 Adapter& AdapterNamed(std::vector<Adapter>* adapters, const char* name) {

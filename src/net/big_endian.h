@@ -19,7 +19,9 @@ inline void PutU32(uint8_t* bytes, size_t offset, uint32_t value) {
     bytes[offset + 3] = static_cast<uint8_t>(value);
 }
 
-inline uint8_t GetU8(const uint8_t* bytes, size_t size, size_t offset) { return offset < size ? bytes[offset] : 0; }
+inline uint8_t GetU8(const uint8_t* bytes, size_t size, size_t offset) {
+    return offset < size ? bytes[offset] : 0;
+}
 
 inline uint16_t GetU16(const uint8_t* bytes, size_t size, size_t offset) {
     if (offset + 2 > size) return 0;

@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "net/big_endian.h"
-#include <cstring>
 
 namespace tavi::gvcp {
 

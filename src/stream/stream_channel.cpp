@@ -7,31 +7,16 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/GigeStream.h"
+#include "camera/feature_access.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
 namespace {
 
-constexpr uint32_t kChannelStride = 0x40;
-constexpr uint32_t kCmosStride = 0x100;
 constexpr int kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
 constexpr int kSmallestNegotiatedPacket = 1500;
 constexpr int kDataSocketTimeoutMs = 1000;
 constexpr uint32_t kFramesInReceiveBuffer = 6;
-
-// Reads the register of a feature at its address plus `offset`. An address the description cannot
-// give (a negative code) is returned as the failure instead of being read.
-int ReadFeature(GigeCamera* camera, const char* name, uint32_t offset, int* value) {
-    const int address = camera->GetRegisterAddr(name);
-    if (address < 0) return address;
-    return camera->ReadRegister(static_cast<unsigned int>(address) + offset, value);
-}
-
-int WriteFeature(GigeCamera* camera, const char* name, int value) {
-    const int address = camera->GetRegisterAddr(name);
-    if (address < 0) return address;
-    return camera->WriteRegister(static_cast<unsigned int>(address), value);
-}
 
 // What stream set-up reads from the camera, in reading order.
 struct ChannelGeometry {
@@ -45,40 +30,38 @@ struct ChannelGeometry {
     int pixel_format = 0;
 };
 
-enum class Stride { kNone, kChannel, kCmos };
-
 struct GeometryRead {
     const char* feature;
-    Stride stride;
+    tavi::FeatureOffset offset;
     int ChannelGeometry::*field;
     const char* failure;
 };
 
 constexpr GeometryRead kGeometryReads[] = {
-    {"DeviceCloudUnit", Stride::kNone, &ChannelGeometry::cloud_unit,
+    {"DeviceCloudUnit", tavi::FeatureOffset::kNone, &ChannelGeometry::cloud_unit,
      "[function:StreamOn] Failed to read register to get cloud unit. error code: %x."},
-    {"CmosIndex", Stride::kChannel, &ChannelGeometry::cmos,
+    {"CmosIndex", tavi::FeatureOffset::kChannel, &ChannelGeometry::cmos,
      "[function:StreamOn] Failed to read register to get cmos number. error code: %x."},
-    {"Width", Stride::kCmos, &ChannelGeometry::width,
+    {"Width", tavi::FeatureOffset::kSensor, &ChannelGeometry::width,
      "[function:StreamOn] Failed to read register to get width. error code: %x."},
-    {"Height", Stride::kCmos, &ChannelGeometry::height,
+    {"Height", tavi::FeatureOffset::kSensor, &ChannelGeometry::height,
      "[function:StreamOn] Failed to read register to get height. error code: %x."},
-    {"OffsetX", Stride::kCmos, &ChannelGeometry::offset_x,
+    {"OffsetX", tavi::FeatureOffset::kSensor, &ChannelGeometry::offset_x,
      "[function:StreamOn] Failed to read register to get offset_x. error code: %x."},
-    {"OffsetY", Stride::kCmos, &ChannelGeometry::offset_y,
+    {"OffsetY", tavi::FeatureOffset::kSensor, &ChannelGeometry::offset_y,
      "[function:StreamOn] Failed to read register to get offset_y. error code: %x."},
-    {"PayloadSize", Stride::kChannel, &ChannelGeometry::payload_size,
+    {"PayloadSize", tavi::FeatureOffset::kChannel, &ChannelGeometry::payload_size,
      "[function:StreamOn] Failed to read register to get payload_size. error code: %x."},
-    {"PixelFormat", Stride::kChannel, &ChannelGeometry::pixel_format,
+    {"PixelFormat", tavi::FeatureOffset::kChannel, &ChannelGeometry::pixel_format,
      "[function:StreamOn] Failed to read register to get pixel_format_value. error code: %x."},
 };
 
 int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* geometry) {
     for (const GeometryRead& read : kGeometryReads) {
-        uint32_t offset = 0;
-        if (read.stride == Stride::kChannel) offset = kChannelStride * channel;
-        if (read.stride == Stride::kCmos) offset = kCmosStride * static_cast<uint32_t>(geometry->cmos);
-        const int code = ReadFeature(camera, read.feature, offset, &(geometry->*read.field));
+        const uint32_t index =
+            read.offset == tavi::FeatureOffset::kChannel ? channel : static_cast<uint32_t>(geometry->cmos);
+        const int code =
+            tavi::ReadFeature(*camera, {read.feature, read.offset, index}, &(geometry->*read.field));
         if (code != 0) {
             TAVI_LOG_ERROR(&camera->log, read.failure, code);
             return code;
@@ -216,7 +199,7 @@ int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
     *stream = nullptr;
 
     int channel_count = 0;
-    int code = ReadFeature(this, "GevStreamChannelCount", 0, &channel_count);
+    int code = tavi::ReadFeature(*this, {"GevStreamChannelCount"}, &channel_count);
     if (code != 0) {
         TAVI_LOG_ERROR(
             &log, "[function:StreamOn] Failed to read register to get channel count. error code: %x.", code);
@@ -249,7 +232,7 @@ int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
     }
     DataStreamPrivateInfo info = MakeStreamInfo(socket, geometry, bytes_per_pixel, packet_payload_size);
     int source_port = 0;
-    code = ReadFeature(this, "GevSCSP", kChannelStride * channel_index, &source_port);
+    code = tavi::ReadFeature(*this, {"GevSCSP", tavi::FeatureOffset::kChannel, channel_index}, &source_port);
     if (code != 0) {
         tavi::net::close_udp_socket(socket);
         TAVI_LOG_ERROR(
@@ -312,7 +295,7 @@ int RunAcquisitionCommand(GigeCamera* camera, const AcquisitionCommand& command)
         TAVI_LOG_DEBUG(&camera->log, "%s", command.disconnected);
         return TAVI_ERR_NOT_CONNECTED;
     }
-    const int code = WriteFeature(camera, command.feature, command.value);
+    const int code = tavi::WriteFeature(*camera, {command.feature}, command.value);
     if (code != 0) TAVI_LOG_ERROR(&camera->log, command.failure, code);
     return code;
 }

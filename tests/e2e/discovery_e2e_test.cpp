@@ -14,8 +14,12 @@
 
 namespace {
 
-std::string Serial(const DiscoveryInfo& info) { return std::string(info.serial_number, strnlen(info.serial_number, 16)); }
-std::string Adapter(const DiscoveryInfo& info) { return std::string(info.adapter_name, strnlen(info.adapter_name, 256)); }
+std::string Serial(const DiscoveryInfo& info) {
+    return std::string(info.serial_number, strnlen(info.serial_number, 16));
+}
+std::string Adapter(const DiscoveryInfo& info) {
+    return std::string(info.adapter_name, strnlen(info.adapter_name, 256));
+}
 
 uint32_t Ip(const char* text) {
     Discovery discovery;
@@ -32,7 +36,8 @@ std::vector<DiscoveryInfo> Discover() {
 }
 
 const DiscoveryInfo* FindSerial(const std::vector<DiscoveryInfo>& cameras, const std::string& serial) {
-    auto found = std::find_if(cameras.begin(), cameras.end(), [&](const DiscoveryInfo& info) { return Serial(info) == serial; });
+    auto found = std::find_if(cameras.begin(), cameras.end(),
+                              [&](const DiscoveryInfo& info) { return Serial(info) == serial; });
     return found == cameras.end() ? nullptr : &*found;
 }
 
@@ -102,7 +107,8 @@ TEST(ForceIp, ACameraOnAForeignSubnetIsFoundAndMovedOntoTheAdaptersSubnet) {
     Discovery discovery;
     EXPECT_FALSE(discovery.WhetherIsSameSegment(*foreign));
 
-    const std::string broadcast_filter = "udp and dst host 255.255.255.255 and dst port 3956 and udp[9] = 0x11";
+    const std::string broadcast_filter =
+        "udp and dst host 255.255.255.255 and dst port 3956 and udp[9] = 0x11";
     tavi::test::PacketCounter broadcasts("tv0", broadcast_filter);
     char ip[] = "169.254.1.30";
     char mask[] = "255.255.0.0";
@@ -123,7 +129,8 @@ TEST(ForceIp, ACameraOnTheSameSubnetGetsTheCommandByUnicast) {
     const std::vector<DiscoveryInfo> cameras = Discover();
     const DiscoveryInfo* local = FindSerial(cameras, "TVS001");
     ASSERT_NE(local, nullptr);
-    tavi::test::PacketCounter unicasts("tv0", "udp and dst host 169.254.7.7 and dst port 3956 and udp[9] = 0x88");
+    tavi::test::PacketCounter unicasts("tv0",
+                                       "udp and dst host 169.254.7.7 and dst port 3956 and udp[9] = 0x88");
     Discovery discovery;
     char ip[] = "169.254.7.8";
     char mask[] = "255.255.0.0";

@@ -17,7 +17,7 @@ extern char** environ;
 namespace tavi::test {
 
 class PacketCounter {
-public:
+  public:
     // Starts capturing on `interface` with a pcap `filter`; returns once tcpdump listens.
     PacketCounter(const std::string& interface, const std::string& filter) {
         int pipe_ends[2];
@@ -27,9 +27,10 @@ public:
         posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-        const char* argv[] = {"tcpdump", "-i", interface.c_str(), "-nn", "-l", "--immediate-mode", "-p",
-                              filter.c_str(), nullptr};
-        if (posix_spawnp(&pid_, "tcpdump", &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
+        const char* argv[] = {"tcpdump",          "-i", interface.c_str(), "-nn",  "-l",
+                              "--immediate-mode", "-p", filter.c_str(),    nullptr};
+        if (posix_spawnp(&pid_, "tcpdump", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipe_ends[1]);
         output_ = pipe_ends[0];
@@ -52,13 +53,14 @@ public:
             ::close(output_);
         }
         int packets = 0;
-        for (size_t at = text_.find(" > "); at != std::string::npos; at = text_.find(" > ", at + 3)) ++packets;
+        for (size_t at = text_.find(" > "); at != std::string::npos; at = text_.find(" > ", at + 3))
+            ++packets;
         return packets;
     }
 
     const std::string& text() const { return text_; }
 
-private:
+  private:
     void ReadUntil(const std::string& marker, std::chrono::milliseconds limit) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (text_.find(marker) == std::string::npos && std::chrono::steady_clock::now() < deadline) {

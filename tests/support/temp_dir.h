@@ -11,7 +11,7 @@
 namespace tavi::test {
 
 class ScratchDirectory {
-public:
+  public:
     ScratchDirectory() : previous_(std::filesystem::current_path()) {
         char pattern[] = "/tmp/tavi-test-XXXXXX";
         path_ = ::mkdtemp(pattern);
@@ -34,7 +34,7 @@ public:
         return text.str();
     }
 
-private:
+  private:
     std::filesystem::path previous_;
     std::filesystem::path path_;
 };

@@ -166,9 +166,10 @@ TEST_F(CloudPlane, NullFramePointerIsRejectedWithTheOperationsLine) {
     short plane[1] = {0x1234};
     EXPECT_EQ(tavi::CloudPlaneOfAxis(&camera_.log, nullptr, plane, 1), -2);
     EXPECT_EQ(plane[0], 0x1234);
-    EXPECT_NE(LogText().find("[function:GetCloudPlaneY] Failed to get the plane Y of cloud due to the incoming "
-                             "parameters error, error code: -2"),
-              std::string::npos);
+    EXPECT_NE(
+        LogText().find("[function:GetCloudPlaneY] Failed to get the plane Y of cloud due to the incoming "
+                       "parameters error, error code: -2"),
+        std::string::npos);
 }
 
 // The plane multiplies the decoded value back by the unit and truncates, so it may come out one step

@@ -1,10 +1,11 @@
+#include "TaviSDK/Discovery.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "TaviSDK/Discovery.h"
 #include "net/adapter_source.h"
 #include "support/temp_dir.h"
 
@@ -19,7 +20,8 @@ DiscoveryInfo CameraWithSerial(const char* serial, uint32_t ip = 0) {
 
 std::vector<std::string> Serials(const std::vector<DiscoveryInfo>& list) {
     std::vector<std::string> serials;
-    for (const DiscoveryInfo& info : list) serials.emplace_back(info.serial_number, strnlen(info.serial_number, 16));
+    for (const DiscoveryInfo& info : list)
+        serials.emplace_back(info.serial_number, strnlen(info.serial_number, 16));
     return serials;
 }
 
@@ -63,15 +65,19 @@ TEST(AddressText, RejectionsAreLoggedWithTheirCodes) {
     discovery.ConvertIpIntToString(0);
     log_close(&discovery.log);
     const std::string text = scratch.Read("addresses.log");
-    EXPECT_NE(text.find("[function:ConvertIpStringToInt] There is a problem with the incoming parameters, error "
-                        "code: -2\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("[function:ConvertIpStringToInt] Failed to convert dotted decimal ip address into numerical "
-                        "format for network transmission, error code: -36\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("[function:ConvertIpIntToString] There is a problem with the incoming parameters, error "
-                        "code: -36\n"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find("[function:ConvertIpStringToInt] There is a problem with the incoming parameters, error "
+                  "code: -2\n"),
+        std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "[function:ConvertIpStringToInt] Failed to convert dotted decimal ip address into numerical "
+            "format for network transmission, error code: -36\n"),
+        std::string::npos);
+    EXPECT_NE(
+        text.find("[function:ConvertIpIntToString] There is a problem with the incoming parameters, error "
+                  "code: -36\n"),
+        std::string::npos);
     LogSwitches::AllOff();
 }
 
@@ -135,7 +141,8 @@ TEST(CameraSort, ModeOneOrdersSerialNumbersAsText) {
 TEST(CameraSort, ModeOneComparesUnterminatedSixteenByteSerialsWithinTheField) {
     Discovery discovery;
     discovery.camera_count = 2;
-    std::vector<DiscoveryInfo> list{CameraWithSerial("ZZZZZZZZZZZZZZZZ"), CameraWithSerial("ZZZZZZZZZZZZZZZA")};
+    std::vector<DiscoveryInfo> list{CameraWithSerial("ZZZZZZZZZZZZZZZZ"),
+                                    CameraWithSerial("ZZZZZZZZZZZZZZZA")};
     EXPECT_EQ(discovery.CameraSort(&list, 1), 0);
     EXPECT_EQ(list[0].serial_number[15], 'A');
 }

@@ -14,7 +14,8 @@ struct SwitchesOff {
     ~SwitchesOff() { LogSwitches::AllOff(); }
 };
 
-const std::regex kLinePattern(R"(\[([EWID])\]\[(\d{4})/(\d{1,2})/(\d{1,2})  (\d{1,2}):(\d{1,2}):(\d{1,2})\.(\d{1,3})\](.*)\n)");
+const std::regex kLinePattern(
+    R"(\[([EWID])\]\[(\d{4})/(\d{1,2})/(\d{1,2})  (\d{1,2}):(\d{1,2}):(\d{1,2})\.(\d{1,3})\](.*)\n)");
 
 }  // namespace
 
@@ -34,14 +35,15 @@ TEST(Log, ALineIsTagBracketedLocalTimeAndMessage) {
     LogSwitches::warning = 1;
     cameralog log;
     ASSERT_EQ(log_open(&log, "format"), 0);
-    TAVI_LOG_WARNING(&log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d",
-                     -5);
+    TAVI_LOG_WARNING(
+        &log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d", -5);
     log_close(&log);
     const std::string text = scratch.Read("format.log");
     std::smatch parts;
     ASSERT_TRUE(std::regex_match(text, parts, kLinePattern)) << text;
     EXPECT_EQ(parts[1], "W");
-    EXPECT_EQ(parts[9], "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: -5");
+    EXPECT_EQ(parts[9],
+              "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: -5");
     // No leading zeros in any time field.
     for (int field = 3; field <= 8; ++field) {
         const std::string value = parts[field];

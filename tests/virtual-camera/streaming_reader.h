@@ -93,8 +93,9 @@ class Listener {
 
     // Every datagram until none has come for `quiet`, the first awaited for up to `first` (a
     // block after a change of view waits for the scene to be rendered, slow in sanitizer builds).
-    std::vector<Packet> ReceiveUntilQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(250),
-                                          std::chrono::milliseconds first = std::chrono::milliseconds(30000)) {
+    std::vector<Packet> ReceiveUntilQuiet(
+        std::chrono::milliseconds quiet = std::chrono::milliseconds(250),
+        std::chrono::milliseconds first = std::chrono::milliseconds(30000)) {
         std::vector<Packet> packets;
         for (auto wait = first; auto packet = Receive(wait); wait = quiet)
             packets.push_back(std::move(*packet));

@@ -12,8 +12,8 @@ std::string FieldText(const char* field, size_t width) { return std::string(fiel
 
 std::string DottedAddress(uint32_t address) {
     char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255u, (address >> 8) & 255u,
-                  address & 255u);
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255u,
+                  (address >> 8) & 255u, address & 255u);
     return text;
 }
 
@@ -27,7 +27,8 @@ std::optional<DiscoveryInfo> FindCamera(const std::string& serial) {
     return std::nullopt;
 }
 
-CameraSession::CameraSession(DiscoveryInfo info) : info_(info), connect_result_(camera_.CameraConnect(&info_)) {}
+CameraSession::CameraSession(DiscoveryInfo info)
+    : info_(info), connect_result_(camera_.CameraConnect(&info_)) {}
 
 CameraSession::~CameraSession() {
     if (connect_result_ == 0) camera_.CameraDisconnect();
@@ -38,7 +39,8 @@ int64_t CameraSession::ReadChannelFeature(const char* name, unsigned channel) {
     const int address = camera_.GetRegisterAddr(name);
     if (address < 0) return address;
     int value = 0;
-    const int result = camera_.ReadRegister(static_cast<unsigned>(address) + kChannelStride * channel, &value);
+    const int result =
+        camera_.ReadRegister(static_cast<unsigned>(address) + kChannelStride * channel, &value);
     return result == 0 ? static_cast<int64_t>(static_cast<uint32_t>(value)) : -1;
 }
 

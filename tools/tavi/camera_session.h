@@ -17,7 +17,7 @@ std::string FieldText(const char* field, size_t width);
 std::string DottedAddress(uint32_t address);
 
 class CameraSession {
-public:
+  public:
     explicit CameraSession(DiscoveryInfo info);
     ~CameraSession();
     CameraSession(const CameraSession&) = delete;
@@ -30,7 +30,7 @@ public:
     // every 0x40 bytes); negative on failure.
     int64_t ReadChannelFeature(const char* name, unsigned channel);
 
-private:
+  private:
     DiscoveryInfo info_;
     GigeCamera camera_;
     int connect_result_;

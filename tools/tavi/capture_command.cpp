@@ -35,11 +35,15 @@ void PrintFrame(int index, const PhotoInfo& frame) {
 void PrintStatistics(GigeStream* stream) {
     unsigned complete = 0, incomplete = 0, timed_out = 0, not_stored = 0, flushed = 0, jumps = 0, errors = 0,
              truncated = 0;
-    stream->GetBlockStatistics(&complete, &incomplete, &timed_out, &not_stored, &flushed, &jumps, &errors, &truncated);
-    unsigned received = 0, missing = 0, format_errors = 0, unused = 0, requested = 0, resent = 0, duplicates = 0;
-    stream->GetPacketStatistics(&received, &missing, &format_errors, &unused, &requested, &resent, &duplicates);
-    std::printf("blocks: %u complete, %u incomplete, %u timed out; packets: %u received, %u missing, %u resent\n",
-                complete, incomplete, timed_out, received, missing, resent);
+    stream->GetBlockStatistics(&complete, &incomplete, &timed_out, &not_stored, &flushed, &jumps, &errors,
+                               &truncated);
+    unsigned received = 0, missing = 0, format_errors = 0, unused = 0, requested = 0, resent = 0,
+             duplicates = 0;
+    stream->GetPacketStatistics(&received, &missing, &format_errors, &unused, &requested, &resent,
+                                &duplicates);
+    std::printf(
+        "blocks: %u complete, %u incomplete, %u timed out; packets: %u received, %u missing, %u resent\n",
+        complete, incomplete, timed_out, received, missing, resent);
 }
 
 void WriteFiles(GigeCamera& camera, PhotoInfo& frame, const CaptureOptions& options) {
@@ -82,7 +86,8 @@ int RunCapture(const CaptureOptions& options) {
         std::fprintf(stderr, "tavi: channel %u could not be opened (code %d)\n", options.channel, opened);
         return 1;
     }
-    std::unique_ptr<unsigned char, FreeDeleter> buffer(static_cast<unsigned char*>(std::malloc(payload_size)));
+    std::unique_ptr<unsigned char, FreeDeleter> buffer(
+        static_cast<unsigned char*>(std::malloc(payload_size)));
     PhotoInfo frame{};
     frame.data = buffer.get();
     camera.AcquisitionStart();

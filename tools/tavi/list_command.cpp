@@ -18,8 +18,9 @@ std::string Dotted(uint32_t address) { return DottedAddress(address); }
 
 std::string MacText(const DiscoveryInfo& info) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", info.mac_high >> 8, info.mac_high & 255u,
-                  info.mac_low >> 24, (info.mac_low >> 16) & 255u, (info.mac_low >> 8) & 255u, info.mac_low & 255u);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", info.mac_high >> 8,
+                  info.mac_high & 255u, info.mac_low >> 24, (info.mac_low >> 16) & 255u,
+                  (info.mac_low >> 8) & 255u, info.mac_low & 255u);
     return text;
 }
 
@@ -32,8 +33,9 @@ void PrintTable(const std::vector<DiscoveryInfo>& cameras) {
         std::printf("%-3zu %-16s %-16s %-17s %-16s %-10s %-16s %-16s %-16s %5d %-8s\n", index,
                     Text(info.serial_number, sizeof info.serial_number).c_str(),
                     Text(info.model_name, sizeof info.model_name).c_str(), MacText(info).c_str(),
-                    Dotted(info.camera_ip).c_str(), same_subnet ? "yes" : "NO", Dotted(info.camera_mask).c_str(),
-                    Dotted(info.pc_ip).c_str(), Dotted(info.pc_gateway).c_str(), info.mtu,
+                    Dotted(info.camera_ip).c_str(), same_subnet ? "yes" : "NO",
+                    Dotted(info.camera_mask).c_str(), Dotted(info.pc_ip).c_str(),
+                    Dotted(info.pc_gateway).c_str(), info.mtu,
                     Text(info.adapter_name, sizeof info.adapter_name).c_str());
     }
 }
@@ -59,8 +61,8 @@ int RunForceIp(const std::string& serial, std::string ip, std::string mask, std:
     for (const DiscoveryInfo& info : cameras) {
         if (Text(info.serial_number, sizeof info.serial_number) != serial) continue;
         const int result = discovery.ForceIp(info, ip.data(), mask.data(), gateway.data());
-        std::printf("force-ip %s -> %s: %s (code %d)\n", serial.c_str(), ip.c_str(), result == 0 ? "done" : "failed",
-                    result);
+        std::printf("force-ip %s -> %s: %s (code %d)\n", serial.c_str(), ip.c_str(),
+                    result == 0 ? "done" : "failed", result);
         return result == 0 ? 0 : 1;
     }
     std::fprintf(stderr, "tavi: no camera with serial number %s answered\n", serial.c_str());
@@ -70,7 +72,8 @@ int RunForceIp(const std::string& serial, std::string ip, std::string mask, std:
 }  // namespace
 
 void AddListCommand(CLI::App& app) {
-    auto* command = app.add_subcommand("list", "Discover the cameras on every adapter and print them as a table");
+    auto* command =
+        app.add_subcommand("list", "Discover the cameras on every adapter and print them as a table");
     static bool sort_by_serial = false;
     command->add_flag("--by-serial", sort_by_serial, "Order by serial number instead of address");
     command->callback([] { std::exit(RunList(sort_by_serial)); });

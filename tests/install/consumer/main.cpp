@@ -5,6 +5,7 @@
 
 int main() {
     Discovery discovery;
-    std::printf("%s %u\n", discovery.ConvertIpIntToString(0xC0A8010A), PixelBytesOfFormat(kPixelCoord3D_ABC16));
+    std::printf("%s %u\n", discovery.ConvertIpIntToString(0xC0A8010A),
+                PixelBytesOfFormat(kPixelCoord3D_ABC16));
     return 0;
 }
