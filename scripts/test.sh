@@ -7,12 +7,21 @@
 #   tsan       GCC build with TSan and -Werror; every test
 #
 #   scripts/test.sh            everything
-#   scripts/test.sh --quick    format and the plain build only
+#   scripts/test.sh --quick    format and plain only
+#   scripts/test.sh STEP...    the steps named, in the order above (tidy needs the plain build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-quick=0
-[ "${1:-}" = "--quick" ] && quick=1
+all_steps=(format plain tidy asan tsan)
+case "${1:-}" in
+    "") steps=("${all_steps[@]}") ;;
+    --quick) steps=(format plain) ;;
+    *) steps=("$@") ;;
+esac
+for name in "${steps[@]}"; do
+    [[ " ${all_steps[*]} " == *" $name "* ]] || { echo "test.sh: unknown step '$name'" >&2; exit 2; }
+done
+wanted() { [[ " ${steps[*]} " == *" $1 "* ]]; }
 
 scripts/setup-deps.sh
 
@@ -26,6 +35,7 @@ step() {
     echo "== $name =="
     "$@"
     timings+=("$(printf '%-8s %4d s' "$name" $((SECONDS - start)))")
+    echo "== $name: $((SECONDS - start)) s =="
 }
 
 check_format() {
@@ -56,14 +66,12 @@ run_tidy() {
         || { grep -E -A3 '(warning|error):' build/clang-tidy.log; return 1; }
 }
 
-step format check_format
-step plain run_build build
-if [ $quick -eq 0 ]; then
-    step tidy run_tidy
-    ASAN_OPTIONS=detect_leaks=1 step asan run_build build-asan clang \
-        -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=address
-    TSAN_OPTIONS=halt_on_error=1 step tsan run_build build-tsan \
-        -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=thread
-fi
+wanted format && step format check_format
+wanted plain && step plain run_build build
+wanted tidy && step tidy run_tidy
+wanted asan && ASAN_OPTIONS=detect_leaks=1 step asan run_build build-asan clang \
+    -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=address
+wanted tsan && TSAN_OPTIONS=halt_on_error=1 step tsan run_build build-tsan \
+    -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=thread
 printf '%s\n' "${timings[@]}"
 echo "All checks and tests passed."
