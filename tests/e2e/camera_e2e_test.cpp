@@ -253,7 +253,7 @@ TEST_F(PlainDescription, ACameraHeldByAnotherApplicationIsRefusedAndLeftAlone) {
 }
 
 TEST_F(Heartbeat, KeepsControlThenNoticesAPulledCable) {
-    LogSwitches::info_ = 1;
+    LogSwitches::info = 1;
     ASSERT_EQ(camera_.CameraConnect(&info_), 0);
     // A short time-out stands in for the usual one: control is kept for many times its length.
     ASSERT_EQ(camera_.SetHeartBeatTimeout(1000), 0);
