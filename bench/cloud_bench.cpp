@@ -25,6 +25,7 @@
 #include "processing/grid_filter.h"
 #include "processing/window_filter.h"
 #include "support/cloud_frame.h"
+#include "support/temp_dir.h"
 
 #if defined(TAVI_BENCH_WITH_PCL)
 #include <pcl/io/pcd_io.h>
@@ -138,9 +139,8 @@ void WriteWithReference(const PhotoInfo& frame, const char* path, bool ply) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    char pattern[] = "/tmp/tavi-cloud-bench-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
-    const std::string ours_path = dir + "/ours", theirs_path = dir + "/theirs";
+    const tavi::test::TempDirectory dir;
+    const std::string ours_path = dir.PathOf("ours"), theirs_path = dir.PathOf("theirs");
     GigeCamera camera;
     std::vector<uint8_t> scene = MakeScene();
     PhotoInfo frame = FrameOf(scene);
@@ -235,6 +235,5 @@ int main(int argc, char** argv) {
 
     std::printf("\nresults and files identical to the alternatives' (where they compute the same): %s\n",
                 identical ? "yes" : "NO");
-    std::filesystem::remove_all(dir);
     return identical ? 0 : 1;
 }

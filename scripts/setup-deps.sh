@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need. Fast when all are present.
+# Installs every Debian package the build, the tests, the checks of scripts/test.sh (clang-format,
+# clang-tidy, the clang sanitizer build) and the demo need. Fast when all are present.
 #   scripts/setup-deps.sh                    what the build, tests and demo need
 #   scripts/setup-deps.sh --with-baselines   also the optional benchmark baselines and file readers
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
+    clang clang-format clang-tidy libclang-rt-14-dev
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib python3-gi gir1.2-aravis-0.8 aravis-tools-cli

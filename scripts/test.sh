@@ -1,32 +1,77 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: unit and end-to-end (inside isolated network namespaces),
-# then the sanitizer builds (ASan with UBSan, and TSan).
+# What CI runs (.ci/run): the house rules, then every test. Fails on the first broken rule or test.
+#   format     clang-format --dry-run -Werror over every tracked C++ file
+#   plain      GCC build with -Werror; unit and end-to-end tests (inside isolated network namespaces)
+#   tidy       clang-tidy (.clang-tidy) over the library's sources, with the plain build's compile commands
+#   asan       clang build with ASan + UBSan and -Werror; every test
+#   tsan       GCC build with TSan and -Werror; every test
+#
 #   scripts/test.sh            everything
-#   scripts/test.sh --quick    the plain build only, no sanitizer builds
+#   scripts/test.sh --quick    format and plain only
+#   scripts/test.sh STEP...    the steps named, in the order above (tidy needs the plain build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-quick=0
-[ "${1:-}" = "--quick" ] && quick=1
+all_steps=(format plain tidy asan tsan)
+case "${1:-}" in
+    "") steps=("${all_steps[@]}") ;;
+    --quick) steps=(format plain) ;;
+    *) steps=("$@") ;;
+esac
+for name in "${steps[@]}"; do
+    [[ " ${all_steps[*]} " == *" $name "* ]] || { echo "test.sh: unknown step '$name'" >&2; exit 2; }
+done
+wanted() { [[ " ${steps[*]} " == *" $1 "* ]]; }
 
 scripts/setup-deps.sh
 
 jobs=$(nproc)
+timings=()
 
+# step NAME COMMAND...: runs a step and notes how long it took.
+step() {
+    local name=$1 start=$SECONDS
+    shift
+    echo "== $name =="
+    "$@"
+    timings+=("$(printf '%-8s %4d s' "$name" $((SECONDS - start)))")
+    echo "== $name: $((SECONDS - start)) s =="
+}
+
+check_format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+}
+
+# run_build DIR [COMPILER] CMAKE-OPTIONS...: configures (with -Werror), builds and runs every test.
+# COMPILER is gcc (the default) or clang; a folder configured with the other one starts afresh.
 run_build() {
-    local dir=$1; shift
-    cmake -S . -B "$dir" -G Ninja -DTAVI_BUILD_BENCH=OFF "$@" > "$dir.configure.log" 2>&1 \
-        || { cat "$dir.configure.log"; return 1; }
+    local dir=$1 compiler=gcc
+    shift
+    if [ "${1:-}" = clang ] || [ "${1:-}" = gcc ]; then compiler=$1; shift; fi
+    local cc=gcc cxx=g++
+    [ "$compiler" = clang ] && cc=clang cxx=clang++
+    local cached
+    cached=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt" 2>/dev/null || true)
+    if [ -n "$cached" ] && [ "$(realpath "$cached")" != "$(realpath "$(command -v "$cxx")")" ]; then
+        rm -rf "$dir"
+    fi
+    CC=$cc CXX=$cxx cmake -S . -B "$dir" -G Ninja -DTAVI_BUILD_BENCH=OFF -DTAVI_WERROR=ON "$@" \
+        > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 
-echo "== plain build =="
-run_build build
-if [ $quick -eq 0 ]; then
-    echo "== ASan + UBSan build =="
-    ASAN_OPTIONS=detect_leaks=1 run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=address
-    echo "== TSan build =="
-    TSAN_OPTIONS=halt_on_error=1 run_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=thread
-fi
-echo "All tests passed."
+run_tidy() {
+    run-clang-tidy -p build -quiet -j "$jobs" "$PWD/src/" > build/clang-tidy.log 2>&1 \
+        || { grep -E -A3 '(warning|error):' build/clang-tidy.log; return 1; }
+}
+
+wanted format && step format check_format
+wanted plain && step plain run_build build
+wanted tidy && step tidy run_tidy
+wanted asan && ASAN_OPTIONS=detect_leaks=1 step asan run_build build-asan clang \
+    -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=address
+wanted tsan && TSAN_OPTIONS=halt_on_error=1 step tsan run_build build-tsan \
+    -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=thread
+printf '%s\n' "${timings[@]}"
+echo "All checks and tests passed."

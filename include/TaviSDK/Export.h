@@ -1,12 +1,5 @@
 #pragma once
 
-// Marks what the shared library exports; everything else is hidden.
-#if defined(TAVI_STATIC_INTERNAL)
-#define TAVI_API
-#elif defined(TAVI_BUILDING_LIBRARY)
+// Marks what the shared library exports; it is built with hidden visibility, so everything else
+// stays inside.
 #define TAVI_API __attribute__((visibility("default")))
-#else
-#define TAVI_API __attribute__((visibility("default")))
-#endif
-
-#define TAVI_EXTERN_C extern "C" TAVI_API

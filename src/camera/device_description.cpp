@@ -194,7 +194,8 @@ void GigeCamera::ReadStringRegister(const char* name, char* destination) {
     }
 }
 
-int GigeCamera::SaveXmlToLocal(std::string directory) {
+// The public signature takes the directory by value.
+int GigeCamera::SaveXmlToLocal(std::string directory) {  // NOLINT(performance-unnecessary-value-param)
     if (connected.load() == 0) {
         TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] The camera disconnected. error code: %d.",
                        TAVI_ERR_NOT_CONNECTED);

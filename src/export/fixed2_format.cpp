@@ -14,7 +14,7 @@ constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 char* AppendTwoDigits(char* out, unsigned value) {
-    std::memcpy(out, kDigitPairs + 2 * value, 2);
+    std::memcpy(out, kDigitPairs + size_t{2} * value, 2);
     return out + 2;
 }
 

@@ -23,7 +23,7 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
 bool SetTimeout(int socket, int option, int milliseconds) {
     timeval timeout{};
     timeout.tv_sec = milliseconds / 1000;
-    timeout.tv_usec = (milliseconds % 1000) * 1000;
+    timeout.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
     return setsockopt(socket, SOL_SOCKET, option, &timeout, sizeof timeout) == 0;
 }
 

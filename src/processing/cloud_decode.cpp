@@ -19,7 +19,7 @@ __attribute__((always_inline)) inline void DecodeBlocks(const uint8_t* raw, size
     for (size_t block = 0; block < blocks; ++block) {
         for (int part = 0; part < kPartsPerBlock; ++part) {
             const Floats8 values = DecodeWords(LoadWords(raw + block * kBlockBytes, part), part, divisor);
-            std::memcpy(out + block * kBlockFloats + part * 8, &values, sizeof values);
+            std::memcpy(out + block * kBlockFloats + size_t{8} * part, &values, sizeof values);
         }
     }
 }

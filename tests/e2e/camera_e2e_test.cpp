@@ -17,7 +17,9 @@
 
 #include "TaviSDK/Discovery.h"
 #include "TaviSDK/GigeCamera.h"
+#include "support/e2e_camera.h"
 #include "support/scripted_gvcp_peer.h"
+#include "support/temp_dir.h"
 #include "support/virtual_camera_control.h"
 
 using namespace std::chrono_literals;
@@ -113,22 +115,6 @@ class RawGvcpReader {
     uint16_t id_ = 0;
 };
 
-VirtualCameraControl& Control() {
-    static VirtualCameraControl control(std::getenv("TAVI_CAMERA_0_CONTROL"));
-    return control;
-}
-
-// The one camera of the namespace, as discovery reports it.
-DiscoveryInfo FindCamera() {
-    // The camera serves discovery once its control socket answers.
-    for (int i = 0; i < 100 && Control().Get("serial").empty(); ++i) std::this_thread::sleep_for(50ms);
-    Discovery discovery;
-    std::vector<DiscoveryInfo> cameras;
-    for (int attempt = 0; attempt < 3 && cameras.empty(); ++attempt) discovery.DiscoverCamera(&cameras);
-    EXPECT_EQ(cameras.size(), 1u);
-    return cameras.empty() ? DiscoveryInfo{} : cameras.front();
-}
-
 Bytes FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -151,27 +137,11 @@ Bytes DescriptionInCamera(RawGvcpReader& reader) {
     return {};
 }
 
-class CameraE2e : public ::testing::Test {
+// The suites below are the camera set-ups of tests/e2e/camera.cmake, each run against its own camera.
+class CameraE2e : public tavi::test::E2eCamera {
   protected:
-    void SetUp() override {
-        info = FindCamera();
-        ASSERT_NE(info.camera_ip, 0u);
-        char pattern[] = "/tmp/tavi-camera-e2e-XXXXXX";
-        directory = ::mkdtemp(pattern);
-        previous = ::getcwd(nullptr, 0);
-        ASSERT_EQ(::chdir(directory.c_str()), 0);  // the camera's log goes here
-    }
-    void TearDown() override {
-        if (camera.connected.load() != 0) camera.CameraDisconnect();
-        if (previous != nullptr) ::chdir(previous);
-        std::free(previous);
-        std::system(("rm -rf " + directory).c_str());
-    }
-
     std::string LogText() {
-        std::ifstream in(directory + "/" + std::string(info.serial_number, strnlen(info.serial_number, 16)) +
-                         ".log");
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return scratch.Read(std::string(info_.serial_number, strnlen(info_.serial_number, 16)) + ".log");
     }
 
     // Kept for the whole test: destroying a camera object turns every log switch off.
@@ -183,73 +153,78 @@ class CameraE2e : public ::testing::Test {
 
     bool LostWithin(std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
-        while (camera.connected.load() != 0 && std::chrono::steady_clock::now() < end)
+        while (camera_.connected.load() != 0 && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(20ms);
-        return camera.connected.load() == 0;
+        return camera_.connected.load() == 0;
     }
 
     void ExpectEveryChannelUsesThePacketSize() {
-        RawGvcpReader reader(info.camera_ip);
+        RawGvcpReader reader(info_.camera_ip);
         for (uint32_t channel = 0; channel < reader.ReadRegister(0x0904); ++channel) {
             EXPECT_EQ(static_cast<int>(reader.ReadRegister(0x0D04 + 0x40 * channel) & 0xFFFF),
-                      camera.packet_size)
+                      camera_.packet_size)
                 << "channel " << channel;
         }
     }
 
-    DiscoveryInfo info{};
+    tavi::test::ScratchDirectory scratch;  // the camera's log goes here
     GigeCamera other;
-    GigeCamera camera;
-    std::string directory;
-    char* previous = nullptr;
 };
+
+// A camera with a plain XML description.
+class PlainDescription : public CameraE2e {};
+// A camera whose first description URL cannot be read; the second leads to a zipped description.
+class ZippedSecondUrl : public CameraE2e {};
+class Heartbeat : public CameraE2e {};
+// A camera behind a segment of 9000-byte frames.
+class JumboSegment : public CameraE2e {};
 
 }  // namespace
 
-TEST_F(CameraE2e, ConnectsTakesControlAndGivesItBack) {
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 0);
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 2);
-    EXPECT_EQ(camera.packet_size, 1500);
+TEST_F(PlainDescription, ConnectsTakesControlAndGivesItBack) {
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 0);
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 2);
+    EXPECT_EQ(camera_.packet_size, 1500);
     ExpectEveryChannelUsesThePacketSize();
-    EXPECT_EQ(camera.CameraDisconnect(), 0);
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 0);
+    EXPECT_EQ(camera_.CameraDisconnect(), 0);
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 0);
 }
 
-TEST_F(CameraE2e, TheDescriptionIsParsedAndSavedWithItsZeroByte) {
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
-    EXPECT_EQ(camera.GetRegisterAddr("TotalNumberOfCmos"), 0x10000);
-    EXPECT_EQ(camera.GetRegisterAddr("GevHeartbeatTimeout"), 0x0938);
-    EXPECT_EQ(camera.GetNodeMinValue("GevHeartbeatTimeout"), 500);
+TEST_F(PlainDescription, TheDescriptionIsParsedAndSavedWithItsZeroByte) {
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    EXPECT_EQ(camera_.GetRegisterAddr("TotalNumberOfCmos"), 0x10000);
+    EXPECT_EQ(camera_.GetRegisterAddr("GevHeartbeatTimeout"), 0x0938);
+    EXPECT_EQ(camera_.GetNodeMinValue("GevHeartbeatTimeout"), 500);
     std::vector<std::string> names;
-    camera.GetCameraXMLNodeNames(&names);
+    camera_.GetCameraXMLNodeNames(&names);
     for (const char* feature :
          {"TotalNumberOfCmos", "InternelParameter", "GevHeartbeatTimeout", "PayloadSize"}) {
         EXPECT_NE(std::find(names.begin(), names.end(), feature), names.end()) << feature;
     }
 
-    ASSERT_EQ(camera.SaveXmlToLocal(directory), 0);
-    const std::string path = directory + "/" + camera.xml_file_name + "." + camera.xml_file_type;
-    RawGvcpReader reader(info.camera_ip);
+    ASSERT_EQ(camera_.SaveXmlToLocal(scratch.path().string()), 0);
+    const std::string path = scratch.PathOf(camera_.xml_file_name + "." + camera_.xml_file_type);
+    RawGvcpReader reader(info_.camera_ip);
     Bytes expected = DescriptionInCamera(reader);
     ASSERT_FALSE(expected.empty());
     expected.push_back(0);
     EXPECT_EQ(FileBytes(path), expected);
 }
 
-TEST_F(CameraE2e, CalibrationOfEverySensorIsWhatTheCameraHolds) {
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
-    ASSERT_EQ(camera.cmos_count, 3);
-    ASSERT_EQ(camera.calibration.size(), 3u);
-    RawGvcpReader reader(info.camera_ip);
-    const auto internal_base = static_cast<uint32_t>(camera.GetRegisterAddr("InternelParameter"));
-    const auto external_base = static_cast<uint32_t>(camera.GetRegisterAddr("ExternelParameter"));
+TEST_F(PlainDescription, CalibrationOfEverySensorIsWhatTheCameraHolds) {
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    ASSERT_EQ(camera_.cmos_count, 3);
+    ASSERT_EQ(camera_.calibration.size(), 3u);
+    RawGvcpReader reader(info_.camera_ip);
+    const auto internal_base = static_cast<uint32_t>(camera_.GetRegisterAddr("InternelParameter"));
+    const auto external_base = static_cast<uint32_t>(camera_.GetRegisterAddr("ExternelParameter"));
     for (uint32_t cmos = 0; cmos < 3; ++cmos) {
         const Bytes internal = reader.ReadMemory(internal_base + 0x100 * cmos, 56);
         const Bytes external = reader.ReadMemory(external_base + 0x100 * cmos, 48);
         ASSERT_EQ(internal.size(), 56u);
         ASSERT_EQ(external.size(), 48u);
-        const CmosCalibration& record = camera.calibration[cmos];
+        const CmosCalibration& record = camera_.calibration[cmos];
         EXPECT_EQ(std::memcmp(record.distortion, internal.data(), 20), 0) << cmos;
         EXPECT_EQ(std::memcmp(record.intrinsic, internal.data() + 20, 36), 0) << cmos;
         EXPECT_EQ(std::memcmp(record.rotation, external.data(), 36), 0) << cmos;
@@ -258,83 +233,83 @@ TEST_F(CameraE2e, CalibrationOfEverySensorIsWhatTheCameraHolds) {
     }
 }
 
-TEST_F(CameraE2e, ClockReadsGiveTheTickFrequencyAndTheLatchedTimestamp) {
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
-    EXPECT_EQ(camera.GetTimestampTickFrequency(), std::stoull(Control().Get("tick-frequency")));
-    ASSERT_EQ(camera.WriteRegister(kTimestampControl, kTimestampLatch), 0);
-    const unsigned long long first = camera.GetTimestampValue();
+TEST_F(PlainDescription, ClockReadsGiveTheTickFrequencyAndTheLatchedTimestamp) {
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    EXPECT_EQ(camera_.GetTimestampTickFrequency(), std::stoull(control_.Get("tick-frequency")));
+    ASSERT_EQ(camera_.WriteRegister(kTimestampControl, kTimestampLatch), 0);
+    const unsigned long long first = camera_.GetTimestampValue();
     std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(camera.WriteRegister(kTimestampControl, kTimestampLatch), 0);
-    const unsigned long long second = camera.GetTimestampValue();
+    ASSERT_EQ(camera_.WriteRegister(kTimestampControl, kTimestampLatch), 0);
+    const unsigned long long second = camera_.GetTimestampValue();
     EXPECT_LT(first, 1ull << 62);  // a value, not a widened code
     EXPECT_GT(second, first);
 }
 
-TEST_F(CameraE2e, ACameraHeldByAnotherApplicationIsRefusedAndLeftAlone) {
-    ASSERT_TRUE(Control().Set("control-held", "1"));
-    EXPECT_EQ(camera.CameraConnect(&info), -11);
-    ASSERT_TRUE(Control().Set("control-held", "0"));
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 0);  // nothing was written meanwhile
+TEST_F(PlainDescription, ACameraHeldByAnotherApplicationIsRefusedAndLeftAlone) {
+    ASSERT_TRUE(control_.Set("control-held", "1"));
+    EXPECT_EQ(camera_.CameraConnect(&info_), -11);
+    ASSERT_TRUE(control_.Set("control-held", "0"));
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 0);  // nothing was written meanwhile
 }
 
-TEST_F(CameraE2e, HeartbeatKeepsControlThenNoticesAPulledCable) {
+TEST_F(Heartbeat, KeepsControlThenNoticesAPulledCable) {
     LogSwitches::info = 1;
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
     // A short time-out stands in for the usual one: control is kept for many times its length.
-    ASSERT_EQ(camera.SetHeartBeatTimeout(1000), 0);
-    EXPECT_EQ(camera.GetHeartBeatTimeout(), 1000);
+    ASSERT_EQ(camera_.SetHeartBeatTimeout(1000), 0);
+    EXPECT_EQ(camera_.GetHeartBeatTimeout(), 1000);
     std::this_thread::sleep_for(4s);
-    EXPECT_EQ(camera.connected.load(), 1);
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 2);
+    EXPECT_EQ(camera_.connected.load(), 1);
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 2);
 
     // A longer time-out lengthens the period; control still holds.
-    ASSERT_EQ(camera.SetHeartBeatTimeout(4000), 0);
+    ASSERT_EQ(camera_.SetHeartBeatTimeout(4000), 0);
     std::this_thread::sleep_for(5s);
-    EXPECT_EQ(camera.connected.load(), 1);
-    EXPECT_EQ(CcpSeenByAnotherApplication(info), 2);
+    EXPECT_EQ(camera_.connected.load(), 1);
+    EXPECT_EQ(CcpSeenByAnotherApplication(info_), 2);
 
-    ASSERT_TRUE(Control().Set("gvcp-silent", "1"));
+    ASSERT_TRUE(control_.Set("gvcp-silent", "1"));
     EXPECT_TRUE(LostWithin(10s));
-    EXPECT_EQ(camera.GetHeartBeatTimeout(), -11);
-    ASSERT_TRUE(Control().Set("gvcp-silent", "0"));
-    camera.CameraDisconnect();
-    EXPECT_FALSE(camera.heartbeat_thread.joinable());
+    EXPECT_EQ(camera_.GetHeartBeatTimeout(), -11);
+    ASSERT_TRUE(control_.Set("gvcp-silent", "0"));
+    camera_.CameraDisconnect();
+    EXPECT_FALSE(camera_.heartbeat_thread.joinable());
     EXPECT_NE(LogText().find("[function:HeartBeat] The PC does not receive camera data."), std::string::npos);
 }
 
-TEST_F(CameraE2e, ZippedDescriptionBehindTheSecondUrl) {
-    ASSERT_EQ(Control().Get("description"), "zip");
-    ASSERT_EQ(Control().Get("first-url-unreadable"), "1");
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
-    EXPECT_EQ(camera.xml_file_type, "zip");
-    EXPECT_EQ(camera.GetRegisterAddr("TotalNumberOfCmos"), 0x10000);
-    ASSERT_EQ(camera.SaveXmlToLocal(directory), 0);
-    RawGvcpReader reader(info.camera_ip);
+TEST_F(ZippedSecondUrl, TheZippedDescriptionIsReadAndSaved) {
+    ASSERT_EQ(control_.Get("description"), "zip");
+    ASSERT_EQ(control_.Get("first-url-unreadable"), "1");
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    EXPECT_EQ(camera_.xml_file_type, "zip");
+    EXPECT_EQ(camera_.GetRegisterAddr("TotalNumberOfCmos"), 0x10000);
+    ASSERT_EQ(camera_.SaveXmlToLocal(scratch.path().string()), 0);
+    RawGvcpReader reader(info_.camera_ip);
     Bytes expected = DescriptionInCamera(reader);
     ASSERT_FALSE(expected.empty());
     expected.push_back(0);
-    EXPECT_EQ(FileBytes(directory + "/" + camera.xml_file_name + ".zip"), expected);
+    EXPECT_EQ(FileBytes(scratch.PathOf(camera_.xml_file_name + ".zip")), expected);
 }
 
-TEST_F(CameraE2e, ADamagedDescriptionFailsTheConnectionAndGivesControlBack) {
+TEST_F(PlainDescription, ADamagedDescriptionFailsTheConnectionAndGivesControlBack) {
     for (const char* fault : {"malformed", "truncated", "corrupt-zip"}) {
-        ASSERT_TRUE(Control().Set("description-fault", fault));
-        EXPECT_EQ(camera.CameraConnect(&info), -10) << fault;
-        EXPECT_EQ(CcpSeenByAnotherApplication(info), 0) << fault;
+        ASSERT_TRUE(control_.Set("description-fault", fault));
+        EXPECT_EQ(camera_.CameraConnect(&info_), -10) << fault;
+        EXPECT_EQ(CcpSeenByAnotherApplication(info_), 0) << fault;
     }
-    ASSERT_TRUE(Control().Set("description-fault", "none"));
-    EXPECT_EQ(camera.CameraConnect(&info), 0);
+    ASSERT_TRUE(control_.Set("description-fault", "none"));
+    EXPECT_EQ(camera_.CameraConnect(&info_), 0);
 }
 
-TEST_F(CameraE2e, PacketSizeIsTheLargestCandidateThatCrossesA9000Mtu) {
-    ASSERT_EQ(info.mtu, 9000);
+TEST_F(JumboSegment, PacketSizeIsTheLargestCandidateThatCrossesA9000Mtu) {
+    ASSERT_EQ(info_.mtu, 9000);
     {
-        RawGvcpReader reader(info.camera_ip);
-        if (!reader.SendsTestPackets(info.pc_ip))
+        RawGvcpReader reader(info_.camera_ip);
+        if (!reader.SendsTestPackets(info_.pc_ip))
             GTEST_SKIP() << "this virtual camera build sends no test packets";
     }
-    ASSERT_EQ(camera.CameraConnect(&info), 0);
+    ASSERT_EQ(camera_.CameraConnect(&info_), 0);
     // 9000 bytes of UDP payload do not fit a 9000-byte IP packet; the next candidate does.
-    EXPECT_EQ(camera.packet_size, 7976);
+    EXPECT_EQ(camera_.packet_size, 7976);
     ExpectEveryChannelUsesThePacketSize();
 }

@@ -81,18 +81,8 @@ Census CensusOf(const std::vector<Point>& points, double tolerance) {
     return census;
 }
 
-class CloudE2E : public ::testing::Test {
+class CloudE2E : public tavi::test::ConnectedE2eCamera {
   protected:
-    void SetUp() override {
-        const uint32_t address = tavi::test::CameraAddressFromEnvironment();
-        ASSERT_NE(address, 0u) << "run inside scripts/netns-run.sh with one camera";
-        const std::optional<DiscoveryInfo> entry = tavi::test::DiscoverCameraAt(address);
-        ASSERT_TRUE(entry.has_value()) << "the camera did not answer discovery";
-        info_ = *entry;
-        ASSERT_EQ(camera_.CameraConnect(&info_), 0);
-    }
-    void TearDown() override { camera_.CameraDisconnect(); }
-
     // One full-size frame of the depth channel.
     void CaptureDepthFrame() {
         int payload = 0;
@@ -116,9 +106,6 @@ class CloudE2E : public ::testing::Test {
     }
 
     tavi::test::ScratchDirectory scratch_;
-    VirtualCameraControl control_{std::getenv("TAVI_CAMERA_0_CONTROL")};
-    DiscoveryInfo info_{};
-    GigeCamera camera_;
     std::vector<unsigned char> bytes_;
     PhotoInfo frame_{};
 };

@@ -4,25 +4,16 @@ add_executable(tavi_e2e_discovery ${CMAKE_CURRENT_LIST_DIR}/discovery_e2e_test.c
 target_include_directories(tavi_e2e_discovery PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(tavi_e2e_discovery PRIVATE TaviSDK GTest::gtest GTest::gtest_main)
 
-set(TAVI_DISCOVERY_TOPOLOGY
-    --adapter tv0,169.254.1.1/16,mtu=1500,gw=169.254.1.254
-    --adapter tv1,192.168.50.1/24,mtu=9000
-    --camera "tv0,169.254.1.10/16,--serial TVA001 --mac 02:54:56:00:00:01"
-    --camera "tv1,192.168.50.20/24,--serial TVB002 --mac 02:54:56:00:00:02"
-    --camera "tv1,192.168.50.21/24,--serial TVB001 --mac 02:54:56:00:00:03")
-add_test(NAME e2e.discovery.two_adapters
-    COMMAND ${TAVI_NETNS_RUN} ${TAVI_DISCOVERY_TOPOLOGY} -- $<TARGET_FILE:tavi_e2e_discovery>
-            --gtest_filter=TwoAdapters.*)
-add_test(NAME e2e.discovery.foreign_subnet
-    COMMAND ${TAVI_NETNS_RUN}
-            --adapter tv0,169.254.1.1/16,mtu=1500
-            --camera "tv0,10.3.0.5/24,--serial TVF001 --mac 02:54:56:00:00:11"
-            --camera "tv0,169.254.7.7/16,--serial TVS001 --mac 02:54:56:00:00:12"
-            -- $<TARGET_FILE:tavi_e2e_discovery> --gtest_filter=ForceIp.*)
-add_test(NAME e2e.discovery.hostile_answers
-    COMMAND ${TAVI_NETNS_RUN}
-            --adapter tv0,169.254.1.1/16,mtu=1500
-            --camera "tv0,169.254.1.10/16,--serial TVH001 --mac 02:54:56:00:00:21"
-            -- $<TARGET_FILE:tavi_e2e_discovery> --gtest_filter=HostileAnswers.*)
-set_tests_properties(e2e.discovery.two_adapters e2e.discovery.foreign_subnet e2e.discovery.hostile_answers
-    PROPERTIES LABELS e2e TIMEOUT 120)
+tavi_e2e_test(e2e.discovery.two_adapters BINARY tavi_e2e_discovery SUITES TwoAdapters
+    NETNS --adapter tv0,169.254.1.1/16,mtu=1500,gw=169.254.1.254
+          --adapter tv1,192.168.50.1/24,mtu=9000
+          --camera "tv0,169.254.1.10/16,--serial TVA001 --mac 02:54:56:00:00:01"
+          --camera "tv1,192.168.50.20/24,--serial TVB002 --mac 02:54:56:00:00:02"
+          --camera "tv1,192.168.50.21/24,--serial TVB001 --mac 02:54:56:00:00:03")
+tavi_e2e_test(e2e.discovery.foreign_subnet BINARY tavi_e2e_discovery SUITES ForceIp
+    NETNS --adapter tv0,169.254.1.1/16,mtu=1500
+          --camera "tv0,10.3.0.5/24,--serial TVF001 --mac 02:54:56:00:00:11"
+          --camera "tv0,169.254.7.7/16,--serial TVS001 --mac 02:54:56:00:00:12")
+tavi_e2e_test(e2e.discovery.hostile_answers BINARY tavi_e2e_discovery SUITES HostileAnswers
+    NETNS --adapter tv0,169.254.1.1/16,mtu=1500
+          --camera "tv0,169.254.1.10/16,--serial TVH001 --mac 02:54:56:00:00:21")

@@ -25,16 +25,10 @@ constexpr uint32_t kScp = 0x0D00;
 constexpr uint32_t kChannelStride = 0x40;
 constexpr uint32_t kCmosStride = 0x100;
 
-class StreamE2E : public ::testing::Test {
+class StreamE2E : public tavi::test::ConnectedE2eCamera {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(faults_.Set("clear", "1")) << "no virtual camera control socket";
-        const uint32_t address = tavi::test::CameraAddressFromEnvironment();
-        ASSERT_NE(address, 0u) << "run inside scripts/netns-run.sh with one camera";
-        const std::optional<DiscoveryInfo> entry = tavi::test::DiscoverCameraAt(address);
-        ASSERT_TRUE(entry.has_value()) << "the camera did not answer discovery";
-        info_ = *entry;
-        ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+        ASSERT_NO_FATAL_FAILURE(ConnectedE2eCamera::SetUp());
         ASSERT_EQ(WriteFeature("AcquisitionFrameRate", 0, 60), 0);
         for (int cmos = 0; cmos < kChannels; ++cmos) {
             ASSERT_EQ(WriteFeature("Width", kCmosStride * cmos, kRoiWidth), 0);
@@ -47,7 +41,7 @@ class StreamE2E : public ::testing::Test {
         for (int channel = 0; channel < kChannels; ++channel) {
             if (streams_[channel] != nullptr) camera_.StreamOff(channel, streams_[channel]);
         }
-        camera_.CameraDisconnect();
+        ConnectedE2eCamera::TearDown();
     }
 
     int WriteFeature(const char* name, uint32_t offset, int value) {
@@ -96,9 +90,6 @@ class StreamE2E : public ::testing::Test {
         return c;
     }
 
-    VirtualCameraControl faults_{std::getenv("TAVI_CAMERA_0_CONTROL")};
-    DiscoveryInfo info_{};
-    GigeCamera camera_;
     GigeStream* streams_[kChannels] = {};
 };
 
@@ -149,7 +140,7 @@ TEST_F(StreamE2E, ThreeChannelsDeliverEveryFrameWithItsGeometryFormatAndCameraTi
 
 TEST_F(StreamE2E, DroppedFirstTransmissionsAreRecoveredByResend) {
     ASSERT_EQ(camera_.StreamOn(0, &streams_[0]), 0);
-    ASSERT_TRUE(faults_.Set("drop_first", "0.05"));
+    ASSERT_TRUE(control_.Set("drop_first", "0.05"));
     ASSERT_EQ(camera_.AcquisitionStart(), 0);
     const auto frames = CaptureFrames(0, 30);
     for (const Captured& captured : frames) EXPECT_EQ(captured.frame.reserved, 0u);
@@ -167,7 +158,7 @@ TEST_F(StreamE2E, WithResendOffALostPacketLeavesAZeroedGapMarkedInReserved) {
     ASSERT_EQ(camera_.AcquisitionStart(), 0);
     // Block ids go on from earlier runs of the camera: the loss is placed a few blocks ahead.
     const uint16_t lossy_block = static_cast<uint16_t>(CaptureFrames(2, 1).front().frame.block_id + 4);
-    ASSERT_TRUE(faults_.Set("drop_once", std::to_string(lossy_block) + ":3"));  // packet 3, once
+    ASSERT_TRUE(control_.Set("drop_once", std::to_string(lossy_block) + ":3"));  // packet 3, once
     const auto frames = CaptureFrames(2, 8);
     const uint32_t packet_payload = static_cast<uint32_t>(camera_.packet_size - 36);
     const auto gap = [&](const Captured& captured) {

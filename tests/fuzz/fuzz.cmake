@@ -2,7 +2,7 @@
 # from outside the library (stream datagrams, the device description and its URL, protocol fields,
 # point-cloud frames whose header lies).
 #
-# With clang and -DTAVI_FUZZ=ON each becomes a libFuzzer binary fuzz_<name>; the static library is
+# With clang and -DTAVI_FUZZ=ON each becomes a libFuzzer binary fuzz_<name>; the library's objects are
 # then built with coverage instrumentation and ASan + UBSan as well:
 #   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTAVI_FUZZ=ON -DTAVI_BUILD_BENCH=OFF
 #   ninja -C build-fuzz fuzz_targets
@@ -30,10 +30,12 @@ if(TAVI_FUZZ)
 endif()
 
 if(TAVI_LIBFUZZER)
-    # Coverage feedback from the library too; its consumers (unit tests as well) link the sanitizers.
+    # Coverage feedback from the library too (its objects serve both libraries); their consumers (unit
+    # tests as well) link the sanitizers.
     set(TAVI_FUZZ_SANITIZERS address,undefined)
-    target_compile_options(TaviSDK_internal PRIVATE -fsanitize=fuzzer-no-link,${TAVI_FUZZ_SANITIZERS}
+    target_compile_options(TaviSDK_objects PRIVATE -fsanitize=fuzzer-no-link,${TAVI_FUZZ_SANITIZERS}
                            -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(TaviSDK PUBLIC -fsanitize=${TAVI_FUZZ_SANITIZERS})
     target_link_options(TaviSDK_internal INTERFACE -fsanitize=${TAVI_FUZZ_SANITIZERS})
     add_custom_target(fuzz_targets)
 endif()

@@ -6,18 +6,17 @@
 #include <pcl/io/ply_io.h>
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "TaviSDK/GigeCamera.h"
 #include "support/cloud_frame.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -55,15 +54,14 @@ float TextValue(float value) {
 }  // namespace
 
 int main() {
-    char pattern[] = "/tmp/tavi-cloud-readers-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    const tavi::test::TempDirectory dir;
     std::vector<uint8_t> raw = MakeCloud();
     PhotoInfo frame = tavi::test::CloudFrameOver(raw, kWidth, kHeight, kUnit);
     GigeCamera camera;
     std::vector<float> decoded(size_t{kWidth} * kHeight * 3);
     camera.Convert3DPointFromCharToFloat(frame, decoded.data());
 
-    std::string pcd_path = dir + "/cloud.pcd", ply_path = dir + "/cloud.ply";
+    std::string pcd_path = dir.PathOf("cloud.pcd"), ply_path = dir.PathOf("cloud.ply");
     Check(camera.SavePointCloudToPcd(frame, pcd_path.data()) == 0, "PCD written");
     Check(camera.SavePointCloudToPly(frame, ply_path.data()) == 0, "PLY written");
 
@@ -98,7 +96,6 @@ int main() {
               "PLY point " + std::to_string(n) + " equals its text");
     }
 
-    std::filesystem::remove_all(dir);
     std::printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
 }

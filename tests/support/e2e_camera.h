@@ -1,8 +1,10 @@
 #pragma once
 // Shared set-up of the end-to-end suites: the first virtual camera that scripts/netns-run.sh
-// started, found by discovery, and a count of the process's open descriptors for leak checks.
+// started, found by discovery (the fixtures E2eCamera and ConnectedE2eCamera), and a count of the
+// process's open descriptors for leak checks.
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include "TaviSDK/Discovery.h"
+#include "TaviSDK/GigeCamera.h"
+#include "support/virtual_camera_control.h"
 
 namespace tavi::test {
 
@@ -35,6 +39,38 @@ inline std::optional<DiscoveryInfo> DiscoverCameraAt(uint32_t address) {
     if (entry == found.end()) return std::nullopt;
     return *entry;
 }
+
+// The first camera of the namespace as discovery reports it, its control socket and a camera object
+// for it, disconnected after each test. For suites that test connecting itself.
+class E2eCamera : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const uint32_t address = CameraAddressFromEnvironment();
+        ASSERT_NE(address, 0u) << "run inside scripts/netns-run.sh with a camera";
+        std::optional<DiscoveryInfo> entry;
+        // Discovery waits a fixed time for answers; a camera just started may miss the first round.
+        for (int round = 0; round < 3 && !entry.has_value(); ++round) entry = DiscoverCameraAt(address);
+        ASSERT_TRUE(entry.has_value()) << "the camera did not answer discovery";
+        info_ = *entry;
+    }
+    void TearDown() override {
+        if (camera_.connected.load() != 0) camera_.CameraDisconnect();
+    }
+
+    VirtualCameraControl control_{std::getenv("TAVI_CAMERA_0_CONTROL")};
+    DiscoveryInfo info_{};
+    GigeCamera camera_;
+};
+
+// The same camera, its faults cleared and connected before each test.
+class ConnectedE2eCamera : public E2eCamera {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(E2eCamera::SetUp());
+        ASSERT_TRUE(control_.Set("clear", "1")) << "no virtual camera control socket";
+        ASSERT_EQ(camera_.CameraConnect(&info_), 0);
+    }
+};
 
 inline int OpenDescriptors() {
     int count = 0;

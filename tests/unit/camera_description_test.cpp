@@ -9,6 +9,7 @@
 #include "camera/node_map.h"
 #include "support/camera_test_peer.h"
 #include "support/fake_camera.h"
+#include "support/temp_dir.h"
 
 using tavi::DescriptionChunk;
 using tavi::DescriptionLocation;
@@ -275,15 +276,11 @@ TEST_F(DescriptionTest, ADescriptionOf0x1F4A3BytesIsFetchedIn240ChunksAndSavedWi
     EXPECT_EQ(reads.back().second, 60);
     EXPECT_EQ(camera.xml_length, 0x1F4A3);
 
-    char directory[] = "/tmp/tavi_xml_XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    ASSERT_EQ(camera.SaveXmlToLocal(directory), 0);
+    const tavi::test::TempDirectory directory;
+    ASSERT_EQ(camera.SaveXmlToLocal(directory.path().string()), 0);
     Bytes expected = tavi::test::TextBytes(xml);
     expected.push_back(0);
-    const std::string path = std::string(directory) + "/big.xml";
-    EXPECT_EQ(FileBytes(path), expected);
-    std::remove(path.c_str());
-    rmdir(directory);
+    EXPECT_EQ(FileBytes(directory.PathOf("big.xml")), expected);
 }
 
 TEST_F(DescriptionTest, ALengthThatIsAMultipleOf536EndsWithAFullChunk) {
@@ -308,17 +305,13 @@ TEST_F(DescriptionTest, AZippedDescriptionBehindTheSecondUrl) {
     EXPECT_EQ(camera.xml_file_type, "zip");
     EXPECT_EQ(camera.GetRegisterAddr("GevHeartbeatTimeout"), 0x0938);
 
-    char directory[] = "/tmp/tavi_xml_XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    ASSERT_EQ(camera.SaveXmlToLocal(directory), 0);
-    const std::string path = std::string(directory) + "/Model_1.0.zip";
+    const tavi::test::TempDirectory directory;
+    ASSERT_EQ(camera.SaveXmlToLocal(directory.path().string()), 0);
     Bytes expected = fake.description;
     expected.push_back(0);
-    EXPECT_EQ(FileBytes(path), expected);
+    EXPECT_EQ(FileBytes(directory.PathOf("Model_1.0.zip")), expected);
     EXPECT_EQ(camera.SaveXmlToLocal(""), -2);
-    EXPECT_EQ(camera.SaveXmlToLocal(std::string(directory) + "/missing/dir"), -43);
-    std::remove(path.c_str());
-    rmdir(directory);
+    EXPECT_EQ(camera.SaveXmlToLocal(directory.PathOf("missing/dir")), -43);
 }
 
 TEST_F(DescriptionTest, NodeQuestionsNeedAConnection) {

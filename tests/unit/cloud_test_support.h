@@ -3,7 +3,6 @@
 // tests.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -19,6 +18,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/Types.h"
 #include "support/cloud_frame.h"
+#include "support/temp_dir.h"
 
 namespace cloud_test {
 
@@ -79,27 +79,18 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 class CloudCameraTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        original_dir_ = std::filesystem::current_path();
-        char pattern[] = "/tmp/tavi-cloud-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        std::filesystem::current_path(dir_);
         LogSwitches::error = 1;
         log_open(&camera_.log, "cloudtest");
     }
-    void TearDown() override {
-        log_close(&camera_.log);
-        std::filesystem::current_path(original_dir_);
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { log_close(&camera_.log); }
     std::string LogText() {
         std::fflush(camera_.log.file.load());
-        return ReadFile(dir_ / "cloudtest.log");
+        return scratch_.Read("cloudtest.log");
     }
-    std::filesystem::path PathOf(const std::string& name) const { return dir_ / name; }
+    std::filesystem::path PathOf(const std::string& name) const { return scratch_.path() / name; }
 
+    tavi::test::ScratchDirectory scratch_;  // first in, last out: the log lives in it
     GigeCamera camera_;
-    std::filesystem::path dir_;
-    std::filesystem::path original_dir_;
 };
 
 }  // namespace cloud_test

@@ -488,6 +488,28 @@ TEST_F(AssemblerTest, FlushingDeliversOpenBlocksAsFlushed) {
     EXPECT_EQ(frames[1].block_id, 12);
 }
 
+// What a stream does when it ends: flush the open blocks, then free both queues. Buffers wait in
+// all three places (a block being filled, a frame not yet captured, a frame captured and given
+// back); every one of them is freed.
+TEST_F(AssemblerTest, EndingTheStreamFreesTheBuffersOfOpenBlocksAndBothQueues) {
+    FeedWholeBlock(1, kStart);
+    FeedWholeBlock(2, kStart);
+    FeedPackets(3, {0, 1}, kStart);  // still open
+    FeedPackets(4, {0}, kStart);
+    shared_->free_queue.Put(shared_->ready_queue.TryTake());  // block 1 captured and given back
+    ASSERT_EQ(assembler_->open_blocks(), 2u);
+    ASSERT_EQ(shared_->free_queue.Count(), 1u);
+    ASSERT_EQ(shared_->ready_queue.Count(), 1u);
+    ASSERT_EQ(assembler_->buffer_count(), 4u);
+
+    assembler_->flush_blocks(kStart + 5);
+    assembler_->free_queued_buffers();
+    EXPECT_EQ(assembler_->open_blocks(), 0u);
+    EXPECT_EQ(shared_->free_queue.Count(), 0u);
+    EXPECT_EQ(shared_->ready_queue.Count(), 0u);
+    EXPECT_EQ(assembler_->buffer_count(), 0u);
+}
+
 // ---- statistics ----------------------------------------------------------------------------------
 
 TEST_F(AssemblerTest, ReceiveTimesFallInMillisecondBuckets) {
