@@ -71,7 +71,9 @@ struct FaultSettings {
     double truncate = 0;  // payload packet cut to half its payload
     double oversize = 0;  // payload packet carries `oversize_bytes` more than it should
     uint32_t oversize_bytes = 64;
-    double leader_late = 0;  // block whose leader is sent after its payload, before the trailer
+    double leader_late = 0;   // block whose leader is sent after its payload, before the trailer
+    double bad_checksum = 0;  // payload packet damaged on the way: its bytes changed, its UDP
+                              // checksum no longer matching (first transmissions only)
     uint64_t seed = 1;
 };
 
