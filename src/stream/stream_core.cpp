@@ -19,8 +19,9 @@ constexpr uint32_t kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) hea
 // link address, and the IP and UDP headers.
 constexpr uint64_t kRingBytesPerDatagram = 128;
 
-// Room in the ring for as many frames as the stream may hold buffers for, in the datagrams that
-// carry them.
+// Room in the ring for as many frames as the stream may hold buffers for, and two more arriving
+// while the receive thread is held up, in the datagrams that carry them.
+constexpr uint32_t kFramesInFlight = 2;
 uint64_t RingBytesFor(const AssemblerConfig& config, uint32_t frames) {
     const uint64_t payload = config.info.payload_size;
     const uint64_t per_packet = config.packet_payload_size;
@@ -186,7 +187,7 @@ bool StreamCore::open_packet_ring() {
         refusal = "the packets do not fit the adapter's MTU";
     } else if (!net::LocalEndpoint(peers_.data_socket, nullptr, &local_port) ||
                !ring_.Open(adapter_address_, local_port,
-                           RingBytesFor(config, shared.settings.max_buffer_length.load()))) {
+                           RingBytesFor(config, shared.settings.max_buffer_length.load() + kFramesInFlight))) {
         refusal = "the process may not open a packet ring";
     }
     if (refusal != nullptr) {

@@ -1,7 +1,8 @@
 // A stream on a faulty link (run inside scripts/netns-run.sh with one camera; TAVI_EXPECT_PATH says
 // whether this run may use the packet ring or must take the UDP socket): the link goes down for a
-// second and comes back mid-stream, and payload packets arrive damaged under their UDP checksum.
-// Frames resume after the link comes back, and damaged bytes never reach a frame.
+// second and comes back mid-stream, payload packets arrive damaged under their UDP checksum, and
+// leaders lie about the image. Frames resume after the link comes back, damaged bytes never reach a
+// frame, and a lying leader never yields a complete frame or a huge file.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +134,28 @@ TEST_F(StreamNetworkE2E, DamagedPayloadPacketsNeverReachAFrameAndAreAskedForAgai
         EXPECT_FALSE(HoldsDamagedPacket()) << "frame " << i << " holds a damaged packet's bytes";
     }
     EXPECT_GT(ResendRequested(), 0u);  // the damaged packets were dropped and asked for again
+}
+
+TEST_F(StreamNetworkE2E, LyingLeadersNeverYieldACompleteFrameACrashOrAHugeFile) {
+    ASSERT_EQ(camera_.AcquisitionStart(), 0);
+    char path[] = "lying_leader.pcd";
+    for (const char* lie : {"1", "2"}) {
+        ASSERT_TRUE(faults_.Set("lying_leader", lie));
+        // Frames already on their way may still tell the truth; the later ones all lie.
+        for (int i = 0; i < 10; ++i) Capture();
+        for (int i = 0; i < 5; ++i) {
+            PhotoInfo frame = Capture();
+            EXPECT_EQ(frame.reserved, static_cast<uint32_t>(kBlockFormatError)) << "lie " << lie;
+            // The geometry read when the stream opened, which fits the payload.
+            EXPECT_EQ(frame.width, static_cast<uint32_t>(kRoiWidth));
+            EXPECT_EQ(frame.height, static_cast<uint32_t>(kRoiHeight));
+            EXPECT_EQ(frame.size_x, static_cast<uint32_t>(kRoiWidth));
+            EXPECT_EQ(PixelBytesOfFormat(frame.pixel_format), 6u);
+            ASSERT_EQ(camera_.SavePointCloudToPcd(frame, path), 0);
+            EXPECT_LT(std::filesystem::file_size(path), 8u * bytes_.size()) << "lie " << lie;
+        }
+    }
+    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -48,6 +48,13 @@ bool SetErrorCode(FaultSettings* faults, const std::string& value) {
     return true;
 }
 
+bool SetLyingLeader(FaultSettings* faults, const std::string& value) {
+    uint64_t kind;
+    if (!ParseUnsigned(value, 2, &kind)) return false;
+    faults->lying_leader = static_cast<uint32_t>(kind);
+    return true;
+}
+
 bool SetOversizeBytes(FaultSettings* faults, const std::string& value) {
     uint64_t bytes;
     if (!ParseUnsigned(value, kMaxOversizeBytes, &bytes) || bytes == 0) return false;
@@ -85,6 +92,7 @@ constexpr FaultKey kFaultKeys[] = {
     {"oversize_bytes", SetOversizeBytes},
     {"leader_late", SetRatio<&FaultSettings::leader_late>},
     {"bad_checksum", SetRatio<&FaultSettings::bad_checksum>},
+    {"lying_leader", SetLyingLeader},
     {"seed", SetSeed},
 };
 
@@ -172,7 +180,7 @@ bool ApplyFault(FaultSettings* faults, const std::string& key, const std::string
 bool AnyFault(const FaultSettings& f) {
     return f.drop_first > 0 || f.drop_resent > 0 || !f.drop_once.empty() || f.reorder > 0 ||
            f.duplicate > 0 || f.error_status > 0 || f.truncate > 0 || f.oversize > 0 || f.leader_late > 0 ||
-           f.bad_checksum > 0;
+           f.bad_checksum > 0 || f.lying_leader != 0;
 }
 
 BlockLayout LayoutFor(uint32_t payload_bytes, uint32_t packet_size) {

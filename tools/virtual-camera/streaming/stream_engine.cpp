@@ -167,6 +167,19 @@ void FillTestPattern(std::vector<uint8_t>* body) {
     }
 }
 
+// What a block's leader says of its image: the truth, or one of the lies of the lying_leader fault.
+gvsp::ImageInfo LeaderImage(gvsp::ImageInfo image, const FaultSettings& faults) {
+    if (faults.lying_leader == 1) {
+        image.pixel_format = kPixelCoord3D_ABC16;
+        image.size_x = 4294901763u;
+        image.size_y = 715838805u;
+    } else if (faults.lying_leader == 2) {
+        image.pixel_format = 0xDEADBEEF;
+        image.size_x = image.size_y = 0xFFFFFFFFu;
+    }
+    return image;
+}
+
 // Faults given at construction, held to the ranges SetFault enforces.
 FaultSettings Sanitised(FaultSettings faults) {
     for (double* ratio :
@@ -357,8 +370,8 @@ struct StreamEngine::Impl {
         uint64_t dropped = 0;
         PlanFirstTransmission(record.layout, block_faults, drop_now, &channel.fault_random, &channel.plan,
                               &dropped);
-        const BlockSource source{record.block_id, record.image, record.frame->data(), damage_socket,
-                                 channel.source_port};
+        const BlockSource source{record.block_id, LeaderImage(record.image, block_faults),
+                                 record.frame->data(), damage_socket, channel.source_port};
         channel.counters.Add(channel.index, channel.batch.Send(channel.socket, Destination(settings), source,
                                                                channel.plan, &bucket, channel.stop));
         channel.counters.packets_dropped += dropped;
