@@ -1,14 +1,19 @@
 // How fast the stream receiver takes frames from a virtual camera across a veth pair, and what it
 // costs, beside Aravis (an independent GigE Vision receiver) on the same stream in the same run.
 // Rows: packet sizes 1500 and 9000, a 1280 x 1024 Coord3D_ABC16 channel and a 1280 x 1024 BayerRG8
-// channel; then ours at 1 %, 5 % and 20 % random loss of first transmissions.
+// channel; then ours at 1 %, 5 % and 20 % random loss of first transmissions; then, when the run
+// may use packet sockets, the rows a user without CAP_NET_RAW gets (the program runs again through
+// setpriv with that capability dropped): ours on the UDP socket beside Aravis on plain sockets.
 //
 // Runs inside scripts/netns-run.sh with one camera on a 9000-byte segment, bandwidth unlimited:
 //   scripts/netns-run.sh --adapter tvb0,169.254.40.1/16,mtu=9000
 //       --camera "tvb0,169.254.40.2/16,--bandwidth 0" -- build/bench/stream_throughput [seconds]
 // (one command line).
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <linux/if_ether.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -268,6 +273,54 @@ Row AravisStream(const char* address, int packet_size, bool packet_socket, doubl
 }
 #endif
 
+// ---- rows of a process without CAP_NET_RAW ---------------------------------------------------------
+
+constexpr const char* kUnprivilegedRows = "--unprivileged-rows";
+
+bool MayOpenPacketSockets() {
+    const int probe = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    if (probe < 0) return false;
+    close(probe);
+    return true;
+}
+
+// What a user without privileges gets: ours on the UDP socket, Aravis without packet sockets.
+int UnprivilegedRows(uint32_t address, double seconds) {
+    {
+        OurCamera camera;
+        if (!camera.Connect(address)) {
+            std::fprintf(stderr, "could not connect to the camera\n");
+            return 1;
+        }
+        for (int packet : {1500, 9000}) {
+            Row row = camera.Stream(0, kPixelCoord3D_ABC16, packet, seconds, "Coord3D_ABC16 1280x1024");
+            row.receiver = "TaviSDK UDP socket";
+            PrintRow(row);
+        }
+        camera.Disconnect();
+    }
+#ifdef TAVI_BENCH_WITH_ARAVIS
+    for (int packet : {1500, 9000}) {
+        Row row = AravisStream(std::getenv("TAVI_CAMERA_0_IP"), packet, false, seconds);
+        row.receiver = "Aravis no CAP_NET_RAW";
+        PrintRow(row);
+    }
+#endif
+    return 0;
+}
+
+// The same program again with CAP_NET_RAW dropped (setpriv), printing the unprivileged rows.
+void RunUnprivilegedRows(double seconds) {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return;
+    self[length] = '\0';
+    const std::string command = std::string("setpriv --inh-caps=-net_raw --bounding-set=-net_raw -- '") +
+                                self + "' " + std::to_string(seconds) + " " + kUnprivilegedRows;
+    std::fflush(stdout);
+    if (std::system(command.c_str()) != 0) std::printf("(the rows without CAP_NET_RAW could not be run)\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -279,6 +332,7 @@ int main(int argc, char** argv) {
                      "run inside scripts/netns-run.sh with one virtual camera (see the file header)\n");
         return 2;
     }
+    if (argc > 2 && std::strcmp(argv[2], kUnprivilegedRows) == 0) return UnprivilegedRows(address, seconds);
     std::printf("%-22s %-22s %6s %9s %9s %8s %13s %13s  %s\n", "receiver", "stream", "packet", "frames/s",
                 "MiB/s", "failed", "thread s/GB", "system s/GB", "notes");
     struct Config {
@@ -315,5 +369,6 @@ int main(int argc, char** argv) {
 #else
     std::printf("(built without Aravis: install libaravis-dev for its rows)\n");
 #endif
+    if (MayOpenPacketSockets()) RunUnprivilegedRows(seconds);
     return 0;
 }

@@ -91,5 +91,9 @@ class TAVI_API GigeStream {
     int GetSendtoStreamPortBreakFirewallTimeout();
 
   private:
+    friend class GigeCamera;
+    // 0 when the receive thread started; its failure code otherwise (stream set-up reports it).
+    int StartCode() const;
+
     std::unique_ptr<tavi::stream::StreamCore> core_;
 };

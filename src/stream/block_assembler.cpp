@@ -4,10 +4,12 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <numeric>
 
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 #include "stream/gvsp_protocol.h"
+#include "stream/image_size.h"
 
 namespace tavi::stream {
 
@@ -15,9 +17,24 @@ namespace {
 
 // The image a leader describes fits a frame of `payload_size` bytes.
 bool LeaderImageFitsPayload(const gvsp::LeaderImage& image, uint32_t payload_size) {
-    const uint64_t bytes =
-        static_cast<uint64_t>(image.size_x) * image.size_y * PixelBytesOfFormat(image.pixel_format);
-    return bytes <= payload_size;
+    return ImageFitsPayload(image.pixel_format, image.size_x, image.size_y, payload_size);
+}
+
+// The geometry a frame without a leader carries must fit the frame too: stream set-up refuses a
+// channel whose registers disagree, and a stream made directly with such a record gets an empty
+// image in place of one that would lead consumers past the frame's end.
+AssemblerConfig WithFittingSetUpGeometry(AssemblerConfig config) {
+    DataStreamPrivateInfo& info = config.info;
+    if (ImageFitsPayload(info.pixel_format, info.size_x, info.size_y, info.payload_size) &&
+        ImageFitsPayload(info.pixel_format, info.width, info.height, info.payload_size)) {
+        return config;
+    }
+    TAVI_LOG_ERROR(config.log,
+                   "[function:GigeStream] The stream geometry %u x %u of format %x does not fit the payload "
+                   "of %u bytes; frames without a leader carry an empty image.",
+                   info.size_x, info.size_y, info.pixel_format, info.payload_size);
+    info.width = info.height = info.size_x = info.size_y = 0;
+    return config;
 }
 
 // Where a frame's geometry comes from: the stream's set-up, or an image leader (whose size is both
@@ -67,7 +84,7 @@ int32_t ClampToInt32(int64_t value) {
 }  // namespace
 
 BlockAssembler::BlockAssembler(StreamShared& shared, const AssemblerConfig& config)
-    : shared_(shared), config_(config), payload_size_(config.info.payload_size) {}
+    : shared_(shared), config_(WithFittingSetUpGeometry(config)), payload_size_(config.info.payload_size) {}
 
 BlockAssembler::~BlockAssembler() {
     for (StreamBlock* block : all_blocks_) FreeFrameBuffer(block->buffer);
@@ -130,11 +147,22 @@ void BlockAssembler::mark_received(StreamBlock* block, uint32_t packet_id) {
             shared_.packets.duplicates.Add();
         } else {
             block->packets[packet_id].received = 1;
+            block->next_unreceived[packet_id] = packet_id + 1;
         }
     }
-    int64_t next = static_cast<int64_t>(block->last_valid_packet) + 1;
-    while (next < block->packet_number && block->packets[next].received != 0) ++next;
-    block->last_valid_packet = static_cast<int32_t>(next - 1);
+    const auto next = static_cast<uint32_t>(block->last_valid_packet + 1);
+    block->last_valid_packet = static_cast<int32_t>(first_unreceived_from(block, next)) - 1;
+}
+
+// Follows the skip links, halving each path it walks, so that a link is passed a bounded number of
+// times however often the check starts behind it.
+uint32_t BlockAssembler::first_unreceived_from(StreamBlock* block, uint32_t id) {
+    std::vector<uint32_t>& next = block->next_unreceived;
+    while (next[id] != id) {
+        next[id] = next[next[id]];
+        id = next[id];
+    }
+    return id;
 }
 
 // ---- finding or opening a block ------------------------------------------------------------------
@@ -251,6 +279,8 @@ StreamBlock* BlockAssembler::open_block(FrameBuffer* buffer, uint32_t block_id, 
         }
         block = spare_blocks_.back();
         block->packets.assign(packet_number, PacketSlot{});
+        block->next_unreceived.resize(packet_number + 1);
+        std::iota(block->next_unreceived.begin(), block->next_unreceived.end(), 0u);
         all_blocks_.reserve(all_blocks_.size() + 1);
     } catch (const std::bad_alloc&) {
         shared_.free_queue.Put(buffer);
@@ -432,20 +462,28 @@ void BlockAssembler::packet_resend_check(StreamBlock* block, uint32_t last, int6
         static_cast<int64_t>(block->last_valid_packet) + 1 > static_cast<int64_t>(last)) {
         return;
     }
+    // A run is a stretch of consecutive packets that are missing and not waiting for an earlier
+    // request; a packet that arrived, or whose request is younger than the packet time-out, ends it.
+    // Only the missing packets are visited: arrived ones are passed over by the skip links.
     const int64_t packet_timeout = shared_.settings.packet_timeout_us.load(std::memory_order_relaxed);
     int64_t run_first = -1;
-    for (uint32_t id = static_cast<uint32_t>(block->last_valid_packet + 1); id <= last; ++id) {
+    int64_t run_last = -1;
+    for (uint32_t id = first_unreceived_from(block, static_cast<uint32_t>(block->last_valid_packet + 1));
+         id <= last; id = first_unreceived_from(block, id + 1)) {
         const PacketSlot& slot = block->packets[id];
-        const bool present =
-            slot.received != 0 || (slot.resend_time_us != 0 && now - slot.resend_time_us <= packet_timeout);
-        if (!present) {
-            if (run_first < 0) run_first = id;
-        } else if (run_first >= 0) {
-            if (!request_run(block, static_cast<uint32_t>(run_first), id - 1, now)) return;
-            run_first = -1;
+        if (slot.resend_time_us != 0 && now - slot.resend_time_us <= packet_timeout) continue;  // waiting
+        if (run_first >= 0 && id == run_last + 1) {
+            run_last = id;
+            continue;
         }
+        if (run_first >= 0 &&
+            !request_run(block, static_cast<uint32_t>(run_first), static_cast<uint32_t>(run_last), now)) {
+            return;
+        }
+        run_first = run_last = id;
     }
-    if (run_first >= 0) request_run(block, static_cast<uint32_t>(run_first), last, now);
+    if (run_first >= 0)
+        request_run(block, static_cast<uint32_t>(run_first), static_cast<uint32_t>(run_last), now);
 }
 
 // One request for a run of missing packets; false once the block's budget is spent.
@@ -626,6 +664,8 @@ void BlockAssembler::free_queued_buffers() {
 
 void BlockAssembler::sendto_stream_source_data() {
     static constexpr char kFirewallBytes[2] = {'0', '1'};
+    // A camera that does not report its source port (it reads 0) leaves no path to keep open.
+    if (peers_.source_port == 0) return;
     const int sent = send_udp(peers_.data_socket, peers_.camera_address, peers_.source_port, kFirewallBytes,
                               static_cast<int>(sizeof kFirewallBytes));
     if (sent < 2) {

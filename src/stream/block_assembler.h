@@ -45,6 +45,10 @@ struct StreamBlock {
     int32_t packet_resend_num = 0;
     uint32_t packet_number = 0;
     std::vector<PacketSlot> packets;
+    // Skip links over packets that arrived: following them from any id leads to the first id at or
+    // after it that has not arrived (packet_number when there is none), so the missing-packet check
+    // visits only the packets still missing, never the long runs that arrived.
+    std::vector<uint32_t> next_unreceived;
 };
 
 // Where the receiver's own datagrams go: resend requests to the camera's control port, and the
@@ -98,6 +102,7 @@ class BlockAssembler {
     StreamBlock* open_block(FrameBuffer* buffer, uint32_t block_id, int64_t now);
     void prepare_frame(PhotoInfo& frame, uint32_t block_id) const;
     void mark_received(StreamBlock* block, uint32_t packet_id);
+    static uint32_t first_unreceived_from(StreamBlock* block, uint32_t id);
     void process_packet_leader(StreamBlock* block, const uint8_t* datagram, int length, uint32_t packet_id);
     void process_packet_payload(StreamBlock* block, const uint8_t* datagram, uint32_t packet_id,
                                 uint32_t length);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -44,15 +45,25 @@ uint32_t DatagramBatch::sender(int i) const {
     return ntohl(senders_[i].sin_addr.s_addr);
 }
 
-int WaitReadableMicroseconds(int socket, int64_t timeout_us) {
+WaitResult WaitReadableMicroseconds(int socket, int64_t timeout_us, int* error) {
     pollfd descriptor{socket, POLLIN, 0};
     const timespec timeout{static_cast<time_t>(timeout_us / 1000000),
                            static_cast<long>(timeout_us % 1000000) * 1000};
     const int ready = ::ppoll(&descriptor, 1, &timeout, nullptr);
-    if (ready < 0) return errno == EINTR ? 0 : -1;
-    if (ready == 0) return 0;
-    if ((descriptor.revents & (POLLERR | POLLNVAL)) != 0 && (descriptor.revents & POLLIN) == 0) return -1;
-    return 1;
+    if (ready < 0) return errno == EINTR ? WaitResult::kTimeout : WaitResult::kFailed;
+    if (ready == 0) return WaitResult::kTimeout;
+    if ((descriptor.revents & POLLNVAL) != 0) return WaitResult::kFailed;
+    if ((descriptor.revents & POLLIN) != 0) return WaitResult::kReadable;
+    if ((descriptor.revents & POLLERR) != 0) {
+        // Reading the error clears it; the socket stays usable (a packet socket, for one, reports
+        // ENETDOWN when its link goes down and receives again when the link comes back).
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length);
+        if (error != nullptr) *error = pending;
+        return WaitResult::kSocketError;
+    }
+    return WaitResult::kTimeout;
 }
 
 }  // namespace tavi::stream

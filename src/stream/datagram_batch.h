@@ -34,7 +34,16 @@ class DatagramBatch {
     std::vector<sockaddr_in> senders_;
 };
 
-// Waits up to `timeout_us` for the socket to become readable: 1 readable, 0 time-out, -1 error.
-int WaitReadableMicroseconds(int socket, int64_t timeout_us);
+// What a wait on the receiving socket found.
+enum class WaitResult {
+    kReadable,
+    kTimeout,
+    kSocketError,  // the socket reported an error (a link that went down), now taken and cleared
+    kFailed,       // the wait itself failed: the socket is unusable
+};
+
+// Waits up to `timeout_us` for the socket to become readable. A pending socket error is taken off
+// the socket (`*error` receives it) so that the next wait does not report it again.
+WaitResult WaitReadableMicroseconds(int socket, int64_t timeout_us, int* error = nullptr);
 
 }  // namespace tavi::stream

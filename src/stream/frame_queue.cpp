@@ -61,7 +61,7 @@ FrameBuffer* FrameQueue::TakeWithTimeout(int64_t timeout_us) {
     if (oldest_ != nullptr) return PopOldest();
     const auto wait = std::chrono::milliseconds(timeout_us / 1000);
     ++waiters_;
-    while (oldest_ == nullptr) {
+    while (oldest_ == nullptr && !closed_) {
         if (timeout_us == -1) {
             ready_.wait(guard);
         } else if (ready_.wait_for(guard, wait) == std::cv_status::timeout) {
@@ -80,6 +80,29 @@ FrameBuffer* FrameQueue::TryTake() {
 uint32_t FrameQueue::Count() {
     std::lock_guard guard(lock_);
     return count_;
+}
+
+uint32_t FrameQueue::Waiters() {
+    std::lock_guard guard(lock_);
+    return waiters_;
+}
+
+void FrameQueue::Close() {
+    std::lock_guard guard(lock_);
+    closed_ = true;
+    ready_.notify_all();
+}
+
+bool CallerGate::Enter() {
+    std::lock_guard guard(lock_);
+    if (closed_) return false;
+    ++inside_;
+    return true;
+}
+
+void CallerGate::Leave() {
+    std::lock_guard guard(lock_);
+    if (--inside_ == 0 && closed_) left_.notify_all();
 }
 
 }  // namespace tavi::stream

@@ -37,6 +37,9 @@ class FrameQueue {
     FrameBuffer* TakeWithTimeout(int64_t timeout_us);
     FrameBuffer* TryTake();
     uint32_t Count();
+    // Wakes every waiting taker; from now on no take waits (an empty queue gives null at once).
+    void Close();
+    uint32_t Waiters();
 
   private:
     FrameBuffer* PopOldest();  // lock held
@@ -47,6 +50,37 @@ class FrameQueue {
     FrameBuffer* newest_ = nullptr;
     uint32_t count_ = 0;
     uint32_t waiters_ = 0;
+    bool closed_ = false;
 };
+
+// Counts the caller threads inside a stream's capture calls, so that destroying the stream can wake
+// them and wait until the last has left before anything they use is freed.
+class CallerGate {
+  public:
+    // False once the stream is closing: the call must not touch the stream.
+    bool Enter();
+    void Leave();
+    // Refuses new callers, runs `wake` (which makes waiting callers return) and waits until every
+    // caller inside has left.
+    template <class Wake>
+    void CloseAndWait(Wake&& wake);
+
+  private:
+    std::mutex lock_;
+    std::condition_variable left_;
+    uint32_t inside_ = 0;
+    bool closed_ = false;
+};
+
+template <class Wake>
+void CallerGate::CloseAndWait(Wake&& wake) {
+    {
+        std::lock_guard guard(lock_);
+        closed_ = true;
+    }
+    wake();
+    std::unique_lock guard(lock_);
+    left_.wait(guard, [this] { return inside_ == 0; });
+}
 
 }  // namespace tavi::stream

@@ -32,6 +32,22 @@ tavi::stream::AssemblerConfig MakeConfig(const DataStreamPrivateInfo* info, unsi
     return config;
 }
 
+// A caller inside a capture call; a stream that is closing lets nobody in (and takes nothing).
+class InsideStream {
+  public:
+    explicit InsideStream(StreamCore& core) : core_(core), entered_(core.callers.Enter()) {}
+    ~InsideStream() {
+        if (entered_) core_.callers.Leave();
+    }
+    InsideStream(const InsideStream&) = delete;
+    InsideStream& operator=(const InsideStream&) = delete;
+    bool entered() const { return entered_; }
+
+  private:
+    StreamCore& core_;
+    const bool entered_;
+};
+
 // Copies the frame into the caller's record, which keeps its own data pointer.
 void capture_data_process(const StreamCore& core, PhotoInfo* destination, const PhotoInfo& frame) {
     TAVI_LOG_INFO(core.config.log, "[function:capture_data_process] Start to copy the captured data.");
@@ -67,7 +83,12 @@ GigeStream::GigeStream(DataStreamPrivateInfo* info, unsigned short channel_index
         static_cast<uint32_t>(adapter_address));
 }
 
-GigeStream::~GigeStream() = default;
+// Callers still waiting for a frame wake without one before anything they use is freed.
+GigeStream::~GigeStream() {
+    if (core_ != nullptr) core_->Close();
+}
+
+int GigeStream::StartCode() const { return core_->start_code(); }
 
 // ---- capture -------------------------------------------------------------------------------------
 
@@ -78,7 +99,8 @@ int GigeStream::Capture(PhotoInfo* frame) {
         TAVI_LOG_ERROR(log, "[function:Capture] The parameter passed in is empty.");
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    FrameBuffer* buffer = core_->shared.ready_queue.Take();
+    const InsideStream inside(*core_);
+    FrameBuffer* buffer = inside.entered() ? core_->shared.ready_queue.Take() : nullptr;
     if (buffer == nullptr) {
         TAVI_LOG_ERROR(log, "[function:Capture] Capture error.");
         return TAVI_ERR_CAPTURE;
@@ -105,7 +127,8 @@ int GigeStream::TryCapture(PhotoInfo* frame) {
         TAVI_LOG_ERROR(log, "[function:TryCapture] The parameter passed in is empty.");
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    FrameBuffer* buffer = core_->shared.ready_queue.TryTake();
+    const InsideStream inside(*core_);
+    FrameBuffer* buffer = inside.entered() ? core_->shared.ready_queue.TryTake() : nullptr;
     if (buffer == nullptr) {
         TAVI_LOG_ERROR(log, "[function:TryCapture] Capture timeout.");
         return TAVI_ERR_NO_FRAME;
@@ -122,7 +145,8 @@ int GigeStream::TimeoutCapture(PhotoInfo* frame, int64_t timeout_us) {
         TAVI_LOG_ERROR(log, "[function:TimeoutCapture] The parameter passed in is empty.");
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    FrameBuffer* buffer = core_->shared.ready_queue.TakeWithTimeout(timeout_us);
+    const InsideStream inside(*core_);
+    FrameBuffer* buffer = inside.entered() ? core_->shared.ready_queue.TakeWithTimeout(timeout_us) : nullptr;
     if (buffer == nullptr) {
         TAVI_LOG_ERROR(log, "[function:TimeoutCapture] Capture timeout.");
         return TAVI_ERR_NO_FRAME;
@@ -134,6 +158,8 @@ int GigeStream::TimeoutCapture(PhotoInfo* frame, int64_t timeout_us) {
 
 void GigeStream::FlushBuffer() {
     if (IsNullStream(this)) return;
+    const InsideStream inside(*core_);
+    if (!inside.entered()) return;
     FrameBuffer* buffer;
     do {
         buffer = core_->shared.ready_queue.TryTake();

@@ -7,12 +7,14 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <string>
 
 namespace tavi::stream {
 
@@ -21,8 +23,8 @@ namespace {
 // A block is handed over when full or after kBlockRetireMs, so at low rates each block holds about a
 // millisecond: many small blocks let the ring ride out a longer stall of the receive thread.
 constexpr size_t kBlockSize = 256 << 10;
-constexpr uint32_t kMinBlocks = 32;
-constexpr uint32_t kMaxBlocks = 1024;
+constexpr uint32_t kMinBlocks = 8;      // 2 MiB: room for bursts of small frames
+constexpr uint32_t kMaxBlocks = 1024;   // 256 MiB: a bound whatever a camera claims
 constexpr uint32_t kFrameSize = 2048;   // what the kernel counts frames in; datagrams may be larger
 constexpr uint32_t kBlockRetireMs = 1;  // a block that is not full is handed over after this
 constexpr size_t kIpHeaderMin = 20;
@@ -30,18 +32,49 @@ constexpr size_t kUdpHeader = 8;
 
 std::atomic<bool> g_ring_allowed{true};
 
-int InterfaceIndexOf(uint32_t address) {
+// The name of the interface that holds `address`; empty when none does.
+std::string InterfaceNameOf(uint32_t address) {
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return 0;
-    int index = 0;
-    for (ifaddrs* entry = list; entry != nullptr && index == 0; entry = entry->ifa_next) {
+    if (getifaddrs(&list) != 0) return {};
+    std::string name;
+    for (ifaddrs* entry = list; entry != nullptr && name.empty(); entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
         const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-        if (ntohl(inet->sin_addr.s_addr) == address)
-            index = static_cast<int>(if_nametoindex(entry->ifa_name));
+        if (ntohl(inet->sin_addr.s_addr) == address) name = entry->ifa_name;
     }
     freeifaddrs(list);
-    return index;
+    return name;
+}
+
+int InterfaceIndexOf(uint32_t address) {
+    const std::string name = InterfaceNameOf(address);
+    return name.empty() ? 0 : static_cast<int>(if_nametoindex(name.c_str()));
+}
+
+// One's-complement sum of `size` bytes taken as big-endian 16-bit words (an odd last byte is
+// padded with zero), not yet folded. Summed as native 32-bit words and swapped at the end, which
+// gives the same result (the sum does not depend on byte order up to a final swap).
+uint64_t WordSum(const uint8_t* bytes, size_t size) {
+    uint64_t sum = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        sum += (word & 0xFFFFFFFFu) + (word >> 32);
+    }
+    for (; i + 2 <= size; i += 2) {
+        uint16_t half;
+        std::memcpy(&half, bytes + i, 2);
+        sum += half;
+    }
+    if (i < size) {
+        const uint8_t last[2] = {bytes[i], 0};
+        uint16_t half;
+        std::memcpy(&half, last, 2);
+        sum += half;
+    }
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return ntohs(static_cast<uint16_t>(sum));
 }
 
 // Seen from the IP header (a packet socket of type SOCK_DGRAM): UDP to our address and port, not a
@@ -76,10 +109,32 @@ uint32_t BlocksFor(uint64_t ring_bytes) {
 void SetPacketRingAllowed(bool allowed) { g_ring_allowed = allowed; }
 bool PacketRingAllowed() { return g_ring_allowed; }
 
-bool DropEverythingOn(int socket) {
-    sock_filter program[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
+bool KeepOnlyHeadersOn(int socket) {
+    // The kernel keeps at least the UDP header of what a filter passes: a length of 1 keeps just it.
+    sock_filter program[] = {BPF_STMT(BPF_RET | BPF_K, 1)};
     sock_fprog filter{1, program};
     return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
+int InterfaceMtuOf(uint32_t local_address) {
+    const std::string name = InterfaceNameOf(local_address);
+    if (name.empty() || name.size() >= IFNAMSIZ) return 0;
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return 0;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name.c_str(), name.size() + 1);
+    const int mtu = ioctl(probe, SIOCGIFMTU, &request) == 0 ? request.ifr_mtu : 0;
+    close(probe);
+    return mtu;
+}
+
+bool UdpChecksumHolds(const uint8_t* ip, size_t ip_header, size_t udp_length) {
+    const uint8_t* udp = ip + ip_header;
+    if (udp[6] == 0 && udp[7] == 0) return true;
+    // The pseudo-header: source and destination address, protocol and UDP length.
+    uint64_t sum = WordSum(ip + 12, 8) + IPPROTO_UDP + udp_length + WordSum(udp, udp_length);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum == 0xFFFF;
 }
 
 PacketRing::~PacketRing() {
@@ -167,6 +222,14 @@ bool PacketRing::PayloadOf(const uint8_t* packet_header, Datagram* datagram) {
     if (ip_header < kIpHeaderMin || captured < ip_header + kUdpHeader) return false;
     const size_t udp_length = (static_cast<size_t>(ip[ip_header + 4]) << 8) | ip[ip_header + 5];
     if (udp_length < kUdpHeader || ip_header + udp_length > captured) return false;
+    // The ring sees datagrams before the kernel's UDP layer checks them. Where the kernel (or the
+    // adapter) has not vouched for the checksum, it is checked here, so that a damaged datagram is
+    // dropped (and asked for again) exactly as the UDP socket would drop it.
+    constexpr uint32_t kChecksumVouched = TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY;
+    if ((header->tp_status & kChecksumVouched) == 0 && !UdpChecksumHolds(ip, ip_header, udp_length)) {
+        ++checksum_failures_;
+        return false;
+    }
     datagram->sender = (static_cast<uint32_t>(ip[12]) << 24) | (static_cast<uint32_t>(ip[13]) << 16) |
                        (static_cast<uint32_t>(ip[14]) << 8) | ip[15];
     datagram->bytes = ip + ip_header + kUdpHeader;

@@ -22,6 +22,9 @@ class PacketRing {
     // False, with nothing left open, when the process may not or the kernel refuses.
     bool Open(uint32_t local_address, uint16_t local_port, uint64_t ring_bytes);
     int descriptor() const { return socket_; }
+    size_t memory_bytes() const { return ring_size_; }
+    // Datagrams dropped because their UDP checksum was wrong (the kernel had not checked it).
+    uint64_t checksum_failures() const { return checksum_failures_; }
 
     // Hands the UDP payload of every datagram the kernel has passed over, in arrival order, to
     // `serve(bytes, length, sender)` (sender in host order), and gives the blocks back. The number
@@ -38,7 +41,7 @@ class PacketRing {
     // The block the kernel has handed over at the reading position, or null.
     uint8_t* ReadyBlock();
     void ReleaseBlock(uint8_t* block);
-    static bool PayloadOf(const uint8_t* packet_header, Datagram* datagram);
+    bool PayloadOf(const uint8_t* packet_header, Datagram* datagram);
     static uint32_t PacketCount(const uint8_t* block);
     static const uint8_t* FirstPacket(const uint8_t* block);
     static const uint8_t* NextPacket(const uint8_t* packet_header);
@@ -49,6 +52,7 @@ class PacketRing {
     size_t block_size_ = 0;
     uint32_t block_count_ = 0;
     uint32_t next_block_ = 0;
+    uint64_t checksum_failures_ = 0;
 };
 
 template <class Serve>
@@ -70,9 +74,18 @@ int PacketRing::Drain(Serve&& serve) {
     return served;
 }
 
-// Makes a socket drop every datagram it would queue (the ring receives them instead), so that the
-// kernel does not fill a buffer nobody reads.
-bool DropEverythingOn(int socket);
+// Makes a UDP socket keep only the header of every datagram it queues (the ring receives the
+// bytes), so that its buffer costs little and draining it is cheap. Dropping them outright would
+// count every datagram as a UDP receive error.
+bool KeepOnlyHeadersOn(int socket);
+
+// The MTU of the interface that holds `local_address` (host order); 0 when there is none.
+int InterfaceMtuOf(uint32_t local_address);
+
+// Whether an IPv4 UDP datagram's checksum holds: `ip` points at its IP header of `ip_header`
+// bytes, followed by `udp_length` bytes of UDP header and payload. A checksum of 0 means the sender
+// computed none, which IPv4 allows.
+bool UdpChecksumHolds(const uint8_t* ip, size_t ip_header, size_t udp_length);
 
 // Whether streams may use the packet ring; on by default. Tests turn it off to reach the UDP path.
 void SetPacketRingAllowed(bool allowed);

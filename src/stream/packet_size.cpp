@@ -60,8 +60,11 @@ int GigeCamera::GetPacketSize() {
             code);
         return fail(code);
     }
-    if (send_udp(probe, camera_ip, static_cast<uint16_t>(source_port), kFirewallOpener,
-                 sizeof kFirewallOpener) < 0) {
+    // A camera without the optional source port register reads 0 there: there is no path to open
+    // through a firewall, and negotiation goes on without the datagram.
+    const auto firewall_port = static_cast<uint16_t>(source_port);
+    if (firewall_port != 0 &&
+        send_udp(probe, camera_ip, firewall_port, kFirewallOpener, sizeof kFirewallOpener) < 0) {
         tavi::net::close_udp_socket(probe);
         TAVI_LOG_ERROR(
             &log, "[function:GetPacketSize] Failed to send data to the test packet socket. error code: %d.",

@@ -10,6 +10,9 @@
 #include "camera/feature_access.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
+#include "stream/image_size.h"
+
+using tavi::stream::ImageFitsPayload;
 
 namespace {
 
@@ -70,16 +73,34 @@ int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* ge
     return 0;
 }
 
+bool NegotiatedPacketSizeUsable(const GigeCamera* camera) {
+    return camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= 65535;
+}
+
 // The packet size negotiated at connection; a stored failure code (or anything smaller than a
 // negotiation can give) falls back to the 1500 bytes every GigE link carries.
 int UsablePacketSize(GigeCamera* camera) {
-    if (camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= 65535)
-        return camera->packet_size;
+    if (NegotiatedPacketSizeUsable(camera)) return camera->packet_size;
     TAVI_LOG_WARNING(
         &camera->log,
         "[function:StreamOn] The negotiated packet size %d is not usable, %d bytes are used instead.",
         camera->packet_size, kSmallestNegotiatedPacket);
     return kSmallestNegotiatedPacket;
+}
+
+// Negotiation writes its size into every channel; a size it did not write (the fallback) is written
+// here, so that the camera sends packets of the size the receiver places them by.
+int AgreePacketSize(GigeCamera* camera, unsigned short channel, int packet_size) {
+    if (NegotiatedPacketSizeUsable(camera)) return 0;
+    const int code =
+        camera->WriteRegister(tavi::gvcp::StreamChannelRegister(tavi::gvcp::kRegScps, channel), packet_size);
+    if (code != 0) {
+        TAVI_LOG_ERROR(
+            &camera->log,
+            "[function:StreamOn] Failed to write the packet size %d to the register. error code: %x.",
+            packet_size, code);
+    }
+    return code;
 }
 
 // Asks for room for six frames, beyond the kernel's default limit where the process may, and warns
@@ -220,7 +241,22 @@ int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
                        TAVI_ERR_PIXEL_FORMAT);
         return TAVI_ERR_PIXEL_FORMAT;
     }
-    const uint32_t packet_payload_size = static_cast<uint32_t>(UsablePacketSize(this) - kPacketOverhead);
+    if (!ImageFitsPayload(static_cast<uint32_t>(geometry.pixel_format), static_cast<uint32_t>(geometry.width),
+                          static_cast<uint32_t>(geometry.height),
+                          static_cast<uint32_t>(geometry.payload_size))) {
+        // Frames sized by the payload would be read past their end by anything sized by the image.
+        TAVI_LOG_ERROR(
+            &log,
+            "[function:StreamOn] Width %u x height %u x %u bytes per pixel exceed the payload size "
+            "%u. error code: %d",
+            static_cast<uint32_t>(geometry.width), static_cast<uint32_t>(geometry.height), bytes_per_pixel,
+            static_cast<uint32_t>(geometry.payload_size), TAVI_ERR_PIXEL_FORMAT);
+        return TAVI_ERR_PIXEL_FORMAT;
+    }
+    const int packet_size = UsablePacketSize(this);
+    code = AgreePacketSize(this, channel_index, packet_size);
+    if (code != 0) return code;
+    const uint32_t packet_payload_size = static_cast<uint32_t>(packet_size - kPacketOverhead);
 
     uint16_t local_port = 0;
     const int socket = OpenDataSocket(this, static_cast<uint32_t>(geometry.payload_size), &local_port);
@@ -249,6 +285,14 @@ int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
         TAVI_LOG_ERROR(&log, "[function:StreamOn] The incoming pointer parameters are empty. error code: %d",
                        TAVI_ERR_NO_STREAM);
         return TAVI_ERR_NO_STREAM;
+    }
+    if (const int start_code = created->StartCode(); start_code != 0) {
+        // A receiver without its thread would never deliver a frame: the caller hears it now.
+        delete created;
+        TAVI_LOG_ERROR(&log,
+                       "[function:StreamOn] The receiver of the data stream could not start. error code: %d",
+                       start_code);
+        return start_code;
     }
     *stream = created;
     return TAVI_OK;

@@ -14,7 +14,20 @@ namespace tavi::stream {
 
 namespace {
 constexpr size_t kBatchSlots = 32;
-constexpr uint64_t kFramesInRing = 6;  // as much room as the socket's receive buffer
+constexpr uint32_t kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
+// What the ring spends on each datagram beyond its UDP payload: the ring's own packet header and
+// link address, and the IP and UDP headers.
+constexpr uint64_t kRingBytesPerDatagram = 128;
+
+// Room in the ring for as many frames as the stream may hold buffers for, and two more arriving
+// while the receive thread is held up, in the datagrams that carry them.
+constexpr uint32_t kFramesInFlight = 2;
+uint64_t RingBytesFor(const AssemblerConfig& config, uint32_t frames) {
+    const uint64_t payload = config.info.payload_size;
+    const uint64_t per_packet = config.packet_payload_size;
+    const uint64_t datagrams = (payload + per_packet - 1) / per_packet + 2;
+    return (payload + datagrams * kRingBytesPerDatagram) * frames;
+}
 }  // namespace
 
 int64_t MonotonicMicroseconds() {
@@ -28,6 +41,10 @@ StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& 
       assembler_(shared, stream_config),
       peers_(peers),
       adapter_address_(adapter_address) {
+    // The resend socket is made before the thread, so that stream set-up can report a failure
+    // instead of a stream that never receives anything.
+    start_code_ = open_resend_socket();
+    if (start_code_ != 0) return;
     // Before the thread starts and before the caller can start the camera, so that no datagram
     // is missed.
     through_ring_ = open_packet_ring();
@@ -43,10 +60,36 @@ StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& 
 }
 
 StreamCore::~StreamCore() {
+    Close();
     exit_flag_.store(1);
     if (thread_.joinable()) thread_.join();
     if (!data_socket_closed_) net::close_udp_socket(peers_.data_socket);
+    if (peers_.resend_socket >= 0) net::close_udp_socket(peers_.resend_socket);
     assembler_.free_queued_buffers();
+}
+
+void StreamCore::Close() {
+    callers.CloseAndWait([this] { shared.ready_queue.Close(); });
+}
+
+int StreamCore::open_resend_socket() {
+    const int channel = config.channel_index;
+    const int resend_socket = open_udp_socket();
+    if (resend_socket < 0) {
+        TAVI_LOG_ERROR(config.log,
+                       "[function:Stream_Thread] Failed to initialize The resend socket.c hannel_index_: %d",
+                       channel);
+        return TAVI_ERR_SOCKET_CREATE;
+    }
+    if (bind_udp_socket(resend_socket, adapter_address_, 0) < 0) {
+        TAVI_LOG_ERROR(config.log,
+                       "[function:Stream_Thread] Failed to bind The resend socket. channel_index_: %d",
+                       channel);
+        net::close_udp_socket(resend_socket);
+        return TAVI_ERR_SOCKET_BIND;
+    }
+    peers_.resend_socket = resend_socket;
+    return 0;
 }
 
 int StreamCore::Stream_Thread(StreamCore* core) {
@@ -55,26 +98,11 @@ int StreamCore::Stream_Thread(StreamCore* core) {
     TAVI_LOG_INFO(log, "[function:Stream_Thread] Thread start. channel_index_: %d", channel);
     // A name that tools (top -H, the benchmark) can find the receive thread by.
     pthread_setname_np(pthread_self(), "tavi-stream");
-    const int resend_socket = open_udp_socket();
-    if (resend_socket < 0) {
-        TAVI_LOG_ERROR(log,
-                       "[function:Stream_Thread] Failed to initialize The resend socket.c hannel_index_: %d",
-                       channel);
-        return -6;
-    }
-    if (bind_udp_socket(resend_socket, core->adapter_address_, 0) < 0) {
-        TAVI_LOG_ERROR(log, "[function:Stream_Thread] Failed to bind The resend socket. channel_index_: %d",
-                       channel);
-        net::close_udp_socket(resend_socket);
-        return -7;
-    }
-    core->peers_.resend_socket = resend_socket;
     core->assembler_.set_peers(core->peers_);
     core->assembler_.sendto_stream_source_data();
     TAVI_LOG_INFO(log, "[function:Stream_Thread] Start thread loop.channel_index_: %d", channel);
     core->loop();
     core->assembler_.flush_blocks(MonotonicMicroseconds());
-    net::close_udp_socket(resend_socket);
     return 0;
 }
 
@@ -90,15 +118,30 @@ void StreamCore::loop() {
     if (through_ring_) serve_queued_on_socket(batch, MonotonicMicroseconds());
     const int waited_socket = through_ring_ ? ring_.descriptor() : peers_.data_socket;
     const StreamSettings& settings = shared.settings;
+    bool link_error_reported = false;
     while (exit_flag_.load(std::memory_order_relaxed) == 0) {
-        const int readable = WaitReadableMicroseconds(
-            waited_socket, settings.socket_select_timeout_us.load(std::memory_order_relaxed));
+        int socket_error = 0;
+        const WaitResult waited = WaitReadableMicroseconds(
+            waited_socket, settings.socket_select_timeout_us.load(std::memory_order_relaxed), &socket_error);
         const int64_t now = MonotonicMicroseconds();
-        if (readable < 0) {
+        if (waited == WaitResult::kFailed) {
             TAVI_LOG_ERROR(config.log, "[function:loop] Select error.");
             break;
         }
-        if (readable == 0) {
+        if (waited == WaitResult::kSocketError) {
+            // A link that goes down and comes back: reception resumes by itself, and the frames in
+            // between end as incomplete or timed out. Reported once until data flows again.
+            if (!link_error_reported) {
+                TAVI_LOG_WARNING(config.log,
+                                 "[function:loop] The data socket reported error %d (a link down?); the "
+                                 "stream goes on. channel_index_: %d.",
+                                 socket_error, config.channel_index);
+                link_error_reported = true;
+            }
+            assembler_.check_block_complete(nullptr, now);
+            continue;
+        }
+        if (waited == WaitResult::kTimeout) {
             if (now - last_firewall_us > settings.firewall_timeout_us.load(std::memory_order_relaxed)) {
                 assembler_.sendto_stream_source_data();
                 last_firewall_us = now;
@@ -107,11 +150,13 @@ void StreamCore::loop() {
             assembler_.check_block_complete(nullptr, now);
             continue;
         }
+        link_error_reported = false;
         int count = 0;
         if (through_ring_) {
             count = ring_.Drain([&](const uint8_t* bytes, int length, uint32_t sender) {
                 serve_datagram(bytes, length, sender, now);
             });
+            serve_queued_on_socket(batch, now);
         } else {
             count = batch.Receive(peers_.data_socket);
             for (int i = 0; i < count; ++i)
@@ -127,24 +172,46 @@ void StreamCore::loop() {
 }
 
 // Where the process may, the kernel's packet ring takes the channel's datagrams and the UDP socket
-// (kept for its port and the firewall datagrams) drops its copies.
+// (kept for its port and the firewall datagrams) keeps only their headers. The ring sees only
+// unfragmented datagrams, so it is used only when the channel's packets fit the adapter's MTU; the
+// path taken is logged either way.
 bool StreamCore::open_packet_ring() {
-    if (!PacketRingAllowed()) return false;
+    const int channel = config.channel_index;
+    const uint32_t packet_size = config.packet_payload_size + kPacketOverhead;
+    const int mtu = InterfaceMtuOf(adapter_address_);
+    const char* refusal = nullptr;
     uint16_t local_port = 0;
-    if (!net::LocalEndpoint(peers_.data_socket, nullptr, &local_port)) return false;
-    const uint64_t ring_bytes = static_cast<uint64_t>(config.info.payload_size) * kFramesInRing;
-    if (!ring_.Open(adapter_address_, local_port, ring_bytes)) return false;
-    DropEverythingOn(peers_.data_socket);
-    TAVI_LOG_INFO(config.log, "[function:GigeStream] Receiving through the packet ring. channel_index_: %d.",
-                  config.channel_index);
+    if (!PacketRingAllowed()) {
+        refusal = "the packet ring is switched off";
+    } else if (mtu <= 0 || packet_size > static_cast<uint32_t>(mtu)) {
+        refusal = "the packets do not fit the adapter's MTU";
+    } else if (!net::LocalEndpoint(peers_.data_socket, nullptr, &local_port) ||
+               !ring_.Open(adapter_address_, local_port,
+                           RingBytesFor(config, shared.settings.max_buffer_length.load() + kFramesInFlight))) {
+        refusal = "the process may not open a packet ring";
+    }
+    if (refusal != nullptr) {
+        TAVI_LOG_INFO(config.log,
+                      "[function:GigeStream] Receiving through the UDP socket (%s; packet size %u, MTU %d). "
+                      "channel_index_: %d.",
+                      refusal, packet_size, mtu, channel);
+        return false;
+    }
+    KeepOnlyHeadersOn(peers_.data_socket);
+    TAVI_LOG_INFO(config.log,
+                  "[function:GigeStream] Receiving through the packet ring of %zu bytes. channel_index_: %d.",
+                  ring_.memory_bytes(), channel);
     return true;
 }
 
-// Datagrams that reached the socket before its copies were dropped come first.
+// The UDP socket beside the ring: datagrams that reached it before it kept only headers are served
+// (the ring may hold them too: they then count as duplicates); the headers are taken and dropped.
 void StreamCore::serve_queued_on_socket(DatagramBatch& batch, int64_t now) {
     int count;
     while ((count = batch.Receive(peers_.data_socket)) > 0) {
-        for (int i = 0; i < count; ++i) serve_datagram(batch.data(i), batch.length(i), batch.sender(i), now);
+        for (int i = 0; i < count; ++i) {
+            if (batch.length(i) > 0) serve_datagram(batch.data(i), batch.length(i), batch.sender(i), now);
+        }
     }
 }
 

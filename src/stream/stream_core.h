@@ -20,9 +20,18 @@ class StreamCore {
 
     StreamShared shared;
     const AssemblerConfig config;
+    CallerGate callers;
+
+    // 0, or the code of the failure that kept the receive thread from starting: its resend socket
+    // could not be made (-6) or bound (-7).
+    int start_code() const { return start_code_; }
+    // Wakes every caller waiting for a frame (they return without one) and waits until every
+    // caller has left; the stream can then be destroyed.
+    void Close();
 
   private:
     static int Stream_Thread(StreamCore* core);
+    int open_resend_socket();
     void loop();
     bool open_packet_ring();
     void serve_queued_on_socket(DatagramBatch& batch, int64_t now);
@@ -35,6 +44,7 @@ class StreamCore {
     PacketRing ring_;
     bool through_ring_ = false;
     std::thread thread_;
+    int start_code_ = 0;
     bool data_socket_closed_ = false;
 };
 

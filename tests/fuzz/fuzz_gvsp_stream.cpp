@@ -1,6 +1,8 @@
 // The stream receiver's per-datagram steps driven as the receive loop drives them, with datagrams
 // split from the input: leaders, payloads and trailers whose ids, formats, sizes and statuses lie.
 //
+// Every delivered frame is checked as a consumer would size it: its geometry fits its payload.
+//
 // Input: a settings head, then records of [step][length: 2 bytes][datagram]. The step's low six
 // bits advance the clock (its top two bits pick the unit: 1 us, 1 ms, 10 ms or 100 ms), or, when they
 // are all set, let a caller capture every ready frame, hand its buffer back and set the pool's size
@@ -14,6 +16,7 @@
 #include "fuzz_input.h"
 #include "stream/block_assembler.h"
 #include "stream/gvsp_protocol.h"
+#include "stream/image_size.h"
 
 namespace {
 
@@ -61,6 +64,9 @@ void CaptureReadyFrames(StreamShared& shared, const AssemblerConfig& config, uin
         Expect(frame.payload_size == config.info.payload_size, "a frame keeps the stream's payload size");
         Expect(frame.channel_index == config.channel_index, "a frame names its channel");
         Expect(frame.reserved != kBlockInProgress, "a delivered frame is finished");
+        Expect(ImageFitsPayload(frame.pixel_format, frame.size_x, frame.size_y, frame.payload_size) &&
+                   ImageFitsPayload(frame.pixel_format, frame.width, frame.height, frame.payload_size),
+               "a frame's geometry fits its payload");
         // The whole pixel area is the receiver's own allocation: reading it must be safe.
         volatile uint8_t sink = 0;
         for (uint32_t i = 0; i < frame.payload_size; i += 61) sink = sink + frame.data[i];

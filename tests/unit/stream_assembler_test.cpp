@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <utility>
 
 #include "net/udp_socket.h"
 #include "stream/block_assembler.h"
+#include "stream/image_size.h"
 #include "support/scripted_gvsp_camera.h"
 
 namespace {
@@ -120,6 +123,7 @@ class AssemblerTest : public ::testing::Test {
     tavi::test::UdpEndpoint resend_socket_;
     std::unique_ptr<StreamShared> shared_;
     std::unique_ptr<BlockAssembler> assembler_;
+    int64_t update_time_ = 0;
 };
 
 // ---- block ids -----------------------------------------------------------------------------------
@@ -266,6 +270,107 @@ TEST_F(AssemblerTest, RequestIdsSkipZeroWhenTheyWrap) {
     EXPECT_EQ(requests.back().request_id, 1);
 }
 
+// The missing-packet check as a plain scan from the first gap to the packet examined: what the
+// receiver must ask for, request by request, whatever it does to avoid rescanning.
+struct ReferenceCheck {
+    explicit ReferenceCheck(uint32_t packets) : received(packets, false), resend_time(packets, 0) {}
+
+    void Receive(uint32_t id) {
+        received[id] = true;
+        while (last_valid + 1 < static_cast<int64_t>(received.size()) && received[last_valid + 1])
+            ++last_valid;
+    }
+    bool Complete() const { return last_valid + 1 == static_cast<int64_t>(received.size()); }
+
+    void Check(uint32_t last, int64_t now, double ratio, int64_t packet_timeout) {
+        const double budget = received.size() * ratio;
+        if (resend_num >= budget || last_valid + 1 > last) return;
+        int64_t run_first = -1;
+        const auto request = [&](uint32_t first, uint32_t end) {
+            if (resend_num >= budget) return false;
+            ++resend_num;
+            requests.push_back({first, end});
+            for (uint32_t id = first; id <= end; ++id) resend_time[id] = now;
+            return true;
+        };
+        for (uint32_t id = static_cast<uint32_t>(last_valid + 1); id <= last; ++id) {
+            const bool present =
+                received[id] || (resend_time[id] != 0 && now - resend_time[id] <= packet_timeout);
+            if (!present) {
+                if (run_first < 0) run_first = id;
+            } else if (run_first >= 0) {
+                if (!request(static_cast<uint32_t>(run_first), id - 1)) return;
+                run_first = -1;
+            }
+        }
+        if (run_first >= 0) request(static_cast<uint32_t>(run_first), last);
+    }
+
+    std::vector<bool> received;
+    std::vector<int64_t> resend_time;
+    int64_t last_valid = -1;
+    int resend_num = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> requests;
+};
+
+TEST_F(AssemblerTest, RequestsAreThoseOfAPlainScanUnderRandomLossOrderAndIdlePasses) {
+    constexpr uint32_t kPayload = 4000;  // 40 payload packets: ids 0 to 41
+    constexpr uint32_t kPackets = kPayload / kPacketPayload + 2;
+    Build(kPayload);
+    shared_->settings.block_timeout_us = 1'000'000'000;  // blocks end by completing only
+    std::mt19937 random(7);
+    const double ratios[] = {1.0, 0.3, 0.1};
+    int64_t now = kStart;
+    for (uint16_t block_id = 1; block_id <= 30; ++block_id) {
+        const double ratio = ratios[block_id % 3];
+        shared_->settings.packet_resend_ratio = ratio;
+        ReferenceCheck reference(kPackets);
+        uint32_t next_in_order = 0;
+        bool opened = false;  // the block exists once its first packet arrived
+        for (int step = 0; step < 400 && !reference.Complete(); ++step) {
+            now += std::uniform_int_distribution<int64_t>(0, 30000)(random);
+            const int action = std::uniform_int_distribution<int>(0, 9)(random);
+            if (action < 2) {  // an idle pass: no datagram
+                assembler_->check_block_complete(nullptr, now);
+                if (opened && now - update_time_ >= 40000) reference.Check(kPackets - 1, now, ratio, 40000);
+                continue;
+            }
+            // Mostly the next packet in order (some lost on the way), else any packet again.
+            uint32_t id = action < 7 ? next_in_order++ % kPackets
+                                     : std::uniform_int_distribution<uint32_t>(0, kPackets - 1)(random);
+            if (action < 7 && std::uniform_int_distribution<int>(0, 4)(random) == 0) continue;  // lost
+            if (id == 0) {
+                Feed(GvspLeader(block_id, LeaderFields{}), now);
+            } else if (id == kPackets - 1) {
+                Feed(GvspTrailer(block_id, id), now);
+            } else {
+                Feed(Payload(block_id, id), now);
+            }
+            update_time_ = now;
+            opened = true;
+            reference.Receive(id);
+            reference.Check(id, now, ratio, 40000);
+        }
+        // Whatever is still missing arrives, so that the next block starts afresh.
+        for (uint32_t id = 0; id < kPackets; ++id) {
+            if (reference.received[id]) continue;
+            Feed(id == 0              ? GvspLeader(block_id, LeaderFields{})
+                 : id == kPackets - 1 ? GvspTrailer(block_id, id)
+                                      : Payload(block_id, id),
+                 now);
+            reference.Receive(id);
+            reference.Check(id, now, ratio, 40000);
+        }
+        std::vector<std::pair<uint32_t, uint32_t>> sent;
+        for (const auto& request : Requests()) {
+            EXPECT_EQ(request.block_id, block_id);
+            sent.emplace_back(request.first, request.last);
+        }
+        ASSERT_EQ(sent, reference.requests) << "block " << block_id;
+        TakeReady();
+    }
+}
+
 // ---- completion ----------------------------------------------------------------------------------
 
 TEST_F(AssemblerTest, TheOldestBlockTimesOutAfterMoreThanTheBlockTimeout) {
@@ -397,6 +502,74 @@ TEST_F(AssemblerTest, ALeaderClaimingMoreThanThePayloadHoldsKeepsTheStreamGeomet
     EXPECT_EQ(frames[0].height, 10u);
     EXPECT_EQ(frames[0].pixel_format, 0x02180014u);
     EXPECT_EQ(shared_->packets.format_errors.Get(), 1u);
+}
+
+// Leaders whose claims only look small: a size whose product with the bytes per pixel wraps 64
+// bits, and a pixel format nobody knows (which must not count as 0 bytes per pixel).
+TEST_F(AssemblerTest, LyingLeadersNeverYieldACompleteFrameOrTheirGeometry) {
+    const LeaderFields liars[] = {
+        {.pixel_format = 0x023000B9, .size_x = 4294901763u, .size_y = 715838805u},
+        {.pixel_format = 0xDEADBEEF, .size_x = 0xFFFFFFFFu, .size_y = 0xFFFFFFFFu},
+        {.pixel_format = 0xDEADBEEF, .size_x = 1, .size_y = 1},
+        {.pixel_format = 0x023000B9, .size_x = 0xFFFFFFFFu, .size_y = 0xFFFFFFFFu},
+    };
+    uint16_t block_id = 62;
+    for (const LeaderFields& liar : liars) {
+        Feed(GvspLeader(block_id, liar), kStart);
+        FeedPackets(block_id, {1, 2, 3, 4, 5, 6, 7, 8, 9}, kStart);
+        const auto frames = TakeReady();
+        ASSERT_EQ(frames.size(), 1u) << liar.size_x << " x " << liar.size_y;
+        EXPECT_EQ(frames[0].reserved, kBlockFormatError);
+        EXPECT_EQ(frames[0].width, 20u);
+        EXPECT_EQ(frames[0].size_y, 10u);
+        EXPECT_EQ(frames[0].pixel_format, 0x02180014u);
+        ++block_id;
+    }
+    EXPECT_EQ(shared_->packets.format_errors.Get(), 4u);
+}
+
+TEST_F(AssemblerTest, ALeaderThatFillsThePayloadExactlyIsTaken) {
+    // 800 bytes: 400 pixels of 2 bytes (BayerGR10), 800 of 1 (Mono8).
+    Feed(GvspLeader(63, LeaderFields{.pixel_format = 0x0110000C, .size_x = 40, .size_y = 10}), kStart);
+    FeedPackets(63, {1, 2, 3, 4, 5, 6, 7, 8, 9}, kStart);
+    Feed(GvspLeader(64, LeaderFields{.pixel_format = 0x01080001, .size_x = 801, .size_y = 1}), kStart);
+    FeedPackets(64, {1, 2, 3, 4, 5, 6, 7, 8, 9}, kStart);
+    const auto frames = TakeReady();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].reserved, 0u);
+    EXPECT_EQ(frames[0].width, 40u);
+    EXPECT_EQ(frames[1].reserved, kBlockFormatError);  // one byte too many
+}
+
+TEST(AssemblerSetUp, ASetUpGeometryBeyondThePayloadBecomesAnEmptyImage) {
+    StreamShared shared;
+    AssemblerConfig config;
+    config.info.payload_size = 100;
+    config.info.width = config.info.size_x = 0xFFFFFFFFu;
+    config.info.height = config.info.size_y = 0xFFFFFFFFu;
+    config.info.pixel_format = 0x023000B9;
+    config.packet_payload_size = 100;
+    BlockAssembler assembler(shared, config);
+    const Bytes trailer = GvspTrailer(5, 2);
+    assembler.process_packet(trailer.data(), static_cast<int>(trailer.size()), kStart);
+    assembler.flush_blocks(kStart);
+    FrameBuffer* buffer = shared.ready_queue.TryTake();
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->frame.width, 0u);
+    EXPECT_EQ(buffer->frame.size_x, 0u);
+    EXPECT_EQ(buffer->frame.height, 0u);
+    shared.free_queue.Put(buffer);
+    assembler.free_queued_buffers();
+}
+
+TEST(ImageSize, ProductsAreCheckedWithoutOverflowAndUnknownFormatsFitNothing) {
+    EXPECT_TRUE(ImageFitsPayload(0x023000B9, 100, 10, 6000));
+    EXPECT_FALSE(ImageFitsPayload(0x023000B9, 100, 10, 5999));
+    EXPECT_FALSE(ImageFitsPayload(0x023000B9, 4294901763u, 715838805u, 0xFFFFFFFFu));
+    EXPECT_FALSE(ImageFitsPayload(0x023000B9, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu));
+    EXPECT_FALSE(ImageFitsPayload(0xDEADBEEF, 1, 1, 0xFFFFFFFFu));
+    EXPECT_TRUE(ImageFitsPayload(0xDEADBEEF, 0, 0xFFFFFFFFu, 0));  // no pixels, no bytes
+    EXPECT_TRUE(ImageFitsPayload(0x01080001, 0xFFFFFFFFu, 1, 0xFFFFFFFFu));
 }
 
 TEST_F(AssemblerTest, APayloadBeyondTheFrameIsCutAndCounted) {

@@ -8,6 +8,7 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/GigeStream.h"
+#include "support/camera_test_peer.h"
 #include "support/e2e_camera.h"
 #include "support/fake_camera.h"
 #include "support/scripted_gvsp_camera.h"
@@ -34,6 +35,7 @@ constexpr uint32_t kTickLow = 0x0940;
 uint32_t Scda(int channel) { return 0x0D18 + 0x40 * channel; }
 uint32_t Scp(int channel) { return 0x0D00 + 0x40 * channel; }
 uint32_t Scsp(int channel) { return 0x0D1C + 0x40 * channel; }
+uint32_t Scps(int channel) { return 0x0D04 + 0x40 * channel; }
 
 std::string IntReg(const char* name, uint32_t address) {
     char text[200];
@@ -141,6 +143,21 @@ TEST_F(StreamChannelTest, RefusalsComeBeforeAnySocketIsMade) {
     EXPECT_TRUE(fake_.WritesTo(Scda(0)).size() <= 2u);  // only the packet-size probe's own writes
 }
 
+TEST_F(StreamChannelTest, AnImageLargerThanThePayloadIsRefusedBeforeAnySocketIsMade) {
+    const int descriptors = tavi::test::OpenDescriptors();
+    GigeStream* stream = nullptr;
+    fake_.peer.SetRegister(kPayloadSize + 0x40, 2999);  // 60 x 50 Mono8 need 3000
+    EXPECT_EQ(camera_.StreamOn(1, &stream), TAVI_ERR_PIXEL_FORMAT);
+    // Width x height wraps 32 bits to 0: still far more than the payload.
+    fake_.peer.SetRegister(kWidth + 0x100 * 2, 0x10000);
+    fake_.peer.SetRegister(kHeight + 0x100 * 2, 0x10000);
+    EXPECT_EQ(camera_.StreamOn(2, &stream), TAVI_ERR_PIXEL_FORMAT);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(tavi::test::OpenDescriptors(), descriptors);
+    EXPECT_TRUE(fake_.WritesTo(Scda(1)).empty());
+    EXPECT_TRUE(fake_.WritesTo(Scda(2)).empty());
+}
+
 TEST_F(StreamChannelTest, AFailedPortWriteLeavesTheAddressProgrammedAndClosesTheSocket) {
     fake_.peer.SetStatus(Scp(0), 0x8006);
     const int descriptors = tavi::test::OpenDescriptors();
@@ -180,6 +197,38 @@ TEST_F(StreamChannelTest, AnUnusablePacketSizeFallsBackTo1500) {
     EXPECT_EQ(request->first, 1u);
     EXPECT_EQ(request->last, 685u);
     EXPECT_EQ(camera_.StreamOff(0, stream), 0);
+    // The camera is told the size the receiver places packets by, before it streams.
+    EXPECT_EQ(fake_.WritesTo(Scps(0)).back(), 1500u);
+}
+
+TEST_F(StreamChannelTest, AFallbackPacketSizeThatCannotBeWrittenFailsBeforeAnySocketIsMade) {
+    camera_.packet_size = TAVI_ERR_PROBE_SEND;
+    fake_.peer.SetStatus(Scps(2), 0x8004);
+    const int descriptors = tavi::test::OpenDescriptors();
+    GigeStream* stream = nullptr;
+    EXPECT_EQ(camera_.StreamOn(2, &stream), 0x8004);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(tavi::test::OpenDescriptors(), descriptors);
+    EXPECT_TRUE(fake_.WritesTo(Scda(2)).empty());
+}
+
+TEST_F(StreamChannelTest, ANegotiatedPacketSizeIsNotWrittenAgain) {
+    const size_t writes = fake_.WritesTo(Scps(1)).size();  // negotiation's own
+    GigeStream* stream = nullptr;
+    ASSERT_EQ(camera_.StreamOn(1, &stream), 0);
+    EXPECT_EQ(fake_.WritesTo(Scps(1)).size(), writes);
+    EXPECT_EQ(camera_.StreamOff(1, stream), 0);
+}
+
+TEST_F(StreamChannelTest, ACameraWithoutASourcePortRegisterNegotiatesWithoutTheFirewallDatagram) {
+    fake_.peer.SetRegister(Scsp(0), 0);  // the optional register reads 0
+    fake_.peer.SetLargestTestPacket(7000);
+    camera_.pc_mtu = 9000;
+    EXPECT_EQ(GigeCameraTestPeer::GetPacketSize(camera_), 6952);
+    EXPECT_EQ(fake_.WritesTo(Scps(2)).back(), 6952u);
+    for (const auto& datagram : fake_.peer.Received()) {
+        EXPECT_NE(datagram.bytes.size(), 20u) << "a firewall datagram was sent to port 0";
+    }
 }
 
 TEST_F(StreamChannelTest, AcquisitionStartAndStopWriteTheirRegisters) {

@@ -1,9 +1,13 @@
 // The kernel's packet ring as the receiver reads it: only datagrams to the stream's own port, in
-// order, whole, each with its sender. Needs CAP_NET_RAW; skipped without it.
+// order, whole, each with its sender (needs CAP_NET_RAW; skipped without it); and the UDP checksum
+// check it applies where the kernel has not checked one.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <random>
+#include <vector>
 
 #include "stream/datagram_batch.h"
 #include "stream/packet_ring.h"
@@ -45,7 +49,9 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
-        if (tavi::stream::WaitReadableMicroseconds(ring.descriptor(), 100'000) > 0) drain();
+        if (tavi::stream::WaitReadableMicroseconds(ring.descriptor(), 100'000) ==
+            tavi::stream::WaitResult::kReadable)
+            drain();
     }
     ASSERT_EQ(got.size(), sent.size());
     for (size_t i = 0; i < sent.size(); ++i) {
@@ -55,3 +61,48 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
 }
 
 }  // namespace
+
+namespace {
+
+// An IPv4 datagram (20-byte header) carrying `payload` in UDP, with the checksum RFC 768 gives,
+// computed the plain way: 16-bit big-endian words, one at a time.
+std::vector<uint8_t> UdpDatagram(const std::vector<uint8_t>& payload) {
+    const size_t udp_length = 8 + payload.size();
+    std::vector<uint8_t> ip(20 + udp_length, 0);
+    ip[0] = 0x45;
+    ip[9] = 17;
+    const uint8_t addresses[8] = {169, 254, 30, 2, 169, 254, 30, 1};
+    std::copy(addresses, addresses + 8, ip.begin() + 12);
+    uint8_t* udp = ip.data() + 20;
+    udp[0] = 0x9C, udp[1] = 0x40, udp[2] = 0xC3, udp[3] = 0x51;
+    udp[4] = static_cast<uint8_t>(udp_length >> 8), udp[5] = static_cast<uint8_t>(udp_length);
+    std::copy(payload.begin(), payload.end(), udp + 8);
+    uint32_t sum = 17 + static_cast<uint32_t>(udp_length);
+    const auto add = [&sum](const uint8_t* bytes, size_t size) {
+        for (size_t i = 0; i < size; i += 2) sum += (bytes[i] << 8) | (i + 1 < size ? bytes[i + 1] : 0);
+    };
+    add(addresses, 8);
+    add(udp, udp_length);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    uint16_t checksum = static_cast<uint16_t>(~sum);
+    if (checksum == 0) checksum = 0xFFFF;
+    udp[6] = static_cast<uint8_t>(checksum >> 8), udp[7] = static_cast<uint8_t>(checksum);
+    return ip;
+}
+
+}  // namespace
+
+TEST(PacketRing, UdpChecksumsAreCheckedOverEveryLengthAndADamagedByteFails) {
+    std::mt19937 random(3);
+    for (size_t length : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 1464, 1465, 8964}) {
+        std::vector<uint8_t> payload(length);
+        for (uint8_t& byte : payload) byte = static_cast<uint8_t>(random());
+        std::vector<uint8_t> datagram = UdpDatagram(payload);
+        EXPECT_TRUE(tavi::stream::UdpChecksumHolds(datagram.data(), 20, 8 + length)) << length;
+        if (length == 0) continue;
+        datagram[28 + length / 2] ^= 0x10;
+        EXPECT_FALSE(tavi::stream::UdpChecksumHolds(datagram.data(), 20, 8 + length)) << length;
+        datagram[26] = datagram[27] = 0;  // no checksum: IPv4 lets a sender leave it out
+        EXPECT_TRUE(tavi::stream::UdpChecksumHolds(datagram.data(), 20, 8 + length)) << length;
+    }
+}

@@ -269,15 +269,18 @@ void Device::BuildChannel(uint32_t channel) {
     AddRegister(scp, 0, A::kReadWrite, stored_then_changed(scp));
     AddRegister(scda, 0, A::kReadWrite, stored_then_changed(scda));
     AddRegister(ChannelRegister(map::kScpd, channel), 0, A::kReadWrite);
-    AddRegister(scps, 1500, A::kReadWrite, [this, channel, scps](uint32_t value) {
-        // The test packet bit fires once and is not kept.
-        Store(scps, value & ~map::kScpsFireTestPacket);
-        ChannelChanged(channel);
-        if (value & map::kScpsFireTestPacket) streams_.SendTestPacket(channel, value & map::kScpsSizeMask);
-        return gvcp::kSuccess;
+    AddRegister(scps, settings_.packet_size & map::kScpsSizeMask, A::kReadWrite,
+                [this, channel, scps](uint32_t value) {
+                    // The test packet bit fires once and is not kept.
+                    Store(scps, value & ~map::kScpsFireTestPacket);
+                    ChannelChanged(channel);
+                    if ((value & map::kScpsFireTestPacket) && !settings_.ignore_test_packet)
+                        streams_.SendTestPacket(channel, value & map::kScpsSizeMask);
+                    return gvcp::kSuccess;
+                });
+    AddRegister(ChannelRegister(map::kScsp, channel), 0, A::kReadOnly, {}, [this, channel] {
+        return settings_.no_scsp ? 0u : static_cast<uint32_t>(streams_.SourcePort(channel));
     });
-    AddRegister(ChannelRegister(map::kScsp, channel), 0, A::kReadOnly, {},
-                [this, channel] { return static_cast<uint32_t>(streams_.SourcePort(channel)); });
     AddRegister(ChannelRegister(map::kScc, channel), map::kSccValue, A::kReadOnly);
     AddRegister(ChannelRegister(map::kSccfg, channel), 0, A::kReadWrite);
     // The camera's own per-channel registers; channel n is fed by sensor n.

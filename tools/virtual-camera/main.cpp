@@ -29,7 +29,9 @@ void PrintUsage() {
         "Options (each also settable at run time on the control socket as \"set option value\"):\n%s"
         "Stream faults (also at run time): --drop, --drop-first, --drop-resent RATIO; --drop-once\n"
         "BLOCK:PACKET[-PACKET][,...][;...]; --reorder, --duplicate, --error-status, --truncate, --oversize,\n"
-        "--leader-late RATIO; --error-code STATUS; --oversize-bytes N; --seed N; --bandwidth BITS_PER_S (0:\n"
+        "--leader-late RATIO, --bad-checksum RATIO; --lying-leader 0|1|2; --error-code STATUS; "
+        "--oversize-bytes N; --seed N; "
+        "--bandwidth BITS_PER_S (0:\n"
         "unlimited); --clear 1 (run time: removes every stream fault).\n",
         vcam::SettingsHelp().c_str());
 }

@@ -193,6 +193,12 @@ const SettingEntry kSettings[] = {
      ParseChoice<&Settings::description_fault, kDescriptionFaults>, FormatText<&Settings::description_fault>},
     {"first-url-unreadable", nullptr, "fault: the First URL register refuses reads",
      ParseFlag<&Settings::first_url_unreadable>, FormatFlag<&Settings::first_url_unreadable>},
+    {"no-scsp", nullptr, "the stream channel source port register (GevSCSP) reads 0",
+     ParseFlag<&Settings::no_scsp>, FormatFlag<&Settings::no_scsp>},
+    {"ignore-test-packet", nullptr, "SCPS bit 31 (fire a test packet) sends nothing",
+     ParseFlag<&Settings::ignore_test_packet>, FormatFlag<&Settings::ignore_test_packet>},
+    {"packet-size", "BYTES", "stream packet size (SCPS) of every channel at power-on",
+     ParseNumber<&Settings::packet_size>, FormatNumber<&Settings::packet_size>, true},
     {"verbose", nullptr, "log every command to standard error", ParseFlag<&Settings::verbose>,
      FormatFlag<&Settings::verbose>},
 };

@@ -49,6 +49,11 @@ struct Settings {
     std::map<uint32_t, uint16_t> register_errors;  // address -> status of reads and writes
     std::string description_fault = "none";        // none, malformed, truncated, corrupt-zip
     bool first_url_unreadable = false;
+    // A standard camera's optional parts: no source port register, no test packets, another
+    // packet size at power-on.
+    bool no_scsp = false;             // GevSCSP reads 0
+    bool ignore_test_packet = false;  // SCPS bit 31 sends nothing
+    uint32_t packet_size = 1500;      // SCPS at power-on
     bool verbose = false;
 };
 

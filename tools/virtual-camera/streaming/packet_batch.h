@@ -21,7 +21,18 @@ struct BlockSource {
     uint16_t block_id = 0;
     gvsp::ImageInfo image;
     const uint8_t* data = nullptr;  // the frame's bytes, BlockLayout::payload_bytes long
+    // Where damaged packets leave: a raw UDP socket (the UDP header is ours, checksum included) and
+    // the channel's source port it must show; -1 sends them undamaged.
+    int damage_socket = -1;
+    uint16_t source_port = 0;
 };
+
+// Byte every image byte of a damaged packet is changed into.
+inline constexpr uint8_t kDamagedByte = 0xC5;
+
+// A raw socket for damaged packets, bound to `bind_ip` (host order, 0 = any), that receives nothing;
+// -1 where the process may not open one.
+int OpenDamageSocket(uint32_t bind_ip);
 
 struct SendResult {
     uint64_t packets = 0;
@@ -41,6 +52,9 @@ class PacketBatch {
                     const std::atomic<bool>& stop);
 
   private:
+    // Sends one damaged packet through the block's raw socket (plainly when there is none).
+    SendResult SendDamaged(int socket, const sockaddr_in& destination, const BlockSource& block,
+                           const PlannedPacket& packet);
     // Fills message `slot` for `packet`; returns its IP size.
     uint64_t Prepare(size_t slot, const BlockSource& block, const PlannedPacket& packet);
     SendResult Flush(int socket, size_t count);

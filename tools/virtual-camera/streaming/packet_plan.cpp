@@ -48,6 +48,13 @@ bool SetErrorCode(FaultSettings* faults, const std::string& value) {
     return true;
 }
 
+bool SetLyingLeader(FaultSettings* faults, const std::string& value) {
+    uint64_t kind;
+    if (!ParseUnsigned(value, 2, &kind)) return false;
+    faults->lying_leader = static_cast<uint32_t>(kind);
+    return true;
+}
+
 bool SetOversizeBytes(FaultSettings* faults, const std::string& value) {
     uint64_t bytes;
     if (!ParseUnsigned(value, kMaxOversizeBytes, &bytes) || bytes == 0) return false;
@@ -84,6 +91,8 @@ constexpr FaultKey kFaultKeys[] = {
     {"oversize", SetRatio<&FaultSettings::oversize>},
     {"oversize_bytes", SetOversizeBytes},
     {"leader_late", SetRatio<&FaultSettings::leader_late>},
+    {"bad_checksum", SetRatio<&FaultSettings::bad_checksum>},
+    {"lying_leader", SetLyingLeader},
     {"seed", SetSeed},
 };
 
@@ -124,6 +133,8 @@ void BendPacket(const FaultSettings& faults, Random* random, PlannedPacket* pack
     if (random->Chance(faults.truncate)) packet->data_length /= 2;
     if (random->Chance(faults.oversize))
         packet->extra_bytes = std::min(faults.oversize_bytes, kMaxOversizeBytes);
+    // Drawn only when asked for, so that the other faults' random choices stay as they were.
+    if (faults.bad_checksum > 0 && random->Chance(faults.bad_checksum)) packet->bad_checksum = true;
 }
 
 void MoveLeaderBeforeTrailer(std::vector<PlannedPacket>* plan) {
@@ -168,7 +179,8 @@ bool ApplyFault(FaultSettings* faults, const std::string& key, const std::string
 
 bool AnyFault(const FaultSettings& f) {
     return f.drop_first > 0 || f.drop_resent > 0 || !f.drop_once.empty() || f.reorder > 0 ||
-           f.duplicate > 0 || f.error_status > 0 || f.truncate > 0 || f.oversize > 0 || f.leader_late > 0;
+           f.duplicate > 0 || f.error_status > 0 || f.truncate > 0 || f.oversize > 0 || f.leader_late > 0 ||
+           f.bad_checksum > 0 || f.lying_leader != 0;
 }
 
 BlockLayout LayoutFor(uint32_t payload_bytes, uint32_t packet_size) {

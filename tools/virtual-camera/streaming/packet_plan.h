@@ -43,7 +43,8 @@ struct PlannedPacket {
     uint32_t packet_id = 0;
     uint32_t data_offset = 0;
     uint32_t data_length = 0;
-    uint32_t extra_bytes = 0;  // zero bytes appended past the regular payload
+    uint32_t extra_bytes = 0;   // zero bytes appended past the regular payload
+    bool bad_checksum = false;  // damaged on the way: other bytes under the original UDP checksum
 };
 
 PlannedPacket RegularPacket(const BlockLayout& layout, uint32_t packet_id, uint16_t status);

@@ -167,10 +167,24 @@ void FillTestPattern(std::vector<uint8_t>* body) {
     }
 }
 
+// What a block's leader says of its image: the truth, or one of the lies of the lying_leader fault.
+gvsp::ImageInfo LeaderImage(gvsp::ImageInfo image, const FaultSettings& faults) {
+    if (faults.lying_leader == 1) {
+        image.pixel_format = kPixelCoord3D_ABC16;
+        image.size_x = 4294901763u;
+        image.size_y = 715838805u;
+    } else if (faults.lying_leader == 2) {
+        image.pixel_format = 0xDEADBEEF;
+        image.size_x = image.size_y = 0xFFFFFFFFu;
+    }
+    return image;
+}
+
 // Faults given at construction, held to the ranges SetFault enforces.
 FaultSettings Sanitised(FaultSettings faults) {
-    for (double* ratio : {&faults.drop_first, &faults.drop_resent, &faults.reorder, &faults.duplicate,
-                          &faults.error_status, &faults.truncate, &faults.oversize, &faults.leader_late}) {
+    for (double* ratio :
+         {&faults.drop_first, &faults.drop_resent, &faults.reorder, &faults.duplicate, &faults.error_status,
+          &faults.truncate, &faults.oversize, &faults.leader_late, &faults.bad_checksum}) {
         *ratio = *ratio >= 0 && *ratio <= 1 ? *ratio : (*ratio > 1 ? 1.0 : 0.0);  // NaN counts as 0
     }
     faults.oversize_bytes = std::clamp<uint32_t>(faults.oversize_bytes, 1, kMaxOversizeBytes);
@@ -224,6 +238,7 @@ struct StreamEngine::Impl {
           faults(Sanitised(engine_options.faults)) {
         ParseDropOnce(faults.drop_once, &drop_once);
         for (uint32_t n = 0; n < kStreamChannelCount; ++n) OpenChannel(n);
+        damage_socket = OpenDamageSocket(options.bind_ip);
         StartResendWorker();
     }
 
@@ -233,6 +248,7 @@ struct StreamEngine::Impl {
             StopChannel(channel);
             if (channel.socket >= 0) close(channel.socket);
         }
+        if (damage_socket >= 0) close(damage_socket);
     }
 
     void OpenChannel(uint32_t n) {
@@ -354,7 +370,8 @@ struct StreamEngine::Impl {
         uint64_t dropped = 0;
         PlanFirstTransmission(record.layout, block_faults, drop_now, &channel.fault_random, &channel.plan,
                               &dropped);
-        const BlockSource source{record.block_id, record.image, record.frame->data()};
+        const BlockSource source{record.block_id, LeaderImage(record.image, block_faults),
+                                 record.frame->data(), damage_socket, channel.source_port};
         channel.counters.Add(channel.index, channel.batch.Send(channel.socket, Destination(settings), source,
                                                                channel.plan, &bucket, channel.stop));
         channel.counters.packets_dropped += dropped;
@@ -573,6 +590,7 @@ struct StreamEngine::Impl {
     EngineOptions options;
     TokenBucket bucket;
     std::array<Channel, kStreamChannelCount> channels;
+    int damage_socket = -1;  // raw UDP socket of the bad_checksum fault; -1 where not allowed
 
     std::mutex faults_mutex;
     FaultSettings faults;

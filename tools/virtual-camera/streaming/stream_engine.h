@@ -71,7 +71,12 @@ struct FaultSettings {
     double truncate = 0;  // payload packet cut to half its payload
     double oversize = 0;  // payload packet carries `oversize_bytes` more than it should
     uint32_t oversize_bytes = 64;
-    double leader_late = 0;  // block whose leader is sent after its payload, before the trailer
+    double leader_late = 0;     // block whose leader is sent after its payload, before the trailer
+    uint32_t lying_leader = 0;  // every leader lies about the image: 1 a size whose product with
+                                // the bytes per pixel wraps (4294901763 x 715838805 Coord3D_ABC16),
+                                // 2 an unknown pixel format (0xDEADBEEF) of 0xFFFFFFFF x 0xFFFFFFFF
+    double bad_checksum = 0;    // payload packet damaged on the way: its bytes changed, its UDP
+                                // checksum no longer matching (first transmissions only)
     uint64_t seed = 1;
 };
 
