@@ -1,6 +1,7 @@
 # Fails when a suite of an end-to-end test binary is run by no end-to-end test (tavi_e2e_test in
 # tests/CMakeLists.txt), so that a new or renamed suite cannot be left out silently.
 #   cmake -DBINARY=<test binary> -DSUITES=<suite>,<suite>,... -P check_e2e_suites.cmake
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${BINARY} --gtest_list_tests OUTPUT_VARIABLE listing RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${BINARY} --gtest_list_tests failed (${status})")
