@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kProbeTimeoutMs = 50;
-constexpr int kSmallestPacketSize = 1500;
+constexpr int kSmallestPacketSize = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr int kCandidateStep = 1024;
 constexpr size_t kProbeBufferSize = 9216;
 // Opens the path through a host firewall for the camera's test packets.

@@ -122,6 +122,9 @@ inline constexpr uint32_t kRegScsp = 0x0D1C;
 inline constexpr uint32_t kScpsFireTestPacket = 0x80000000u;
 inline constexpr uint32_t kScpsDoNotFragment = 0x40000000u;
 inline constexpr uint32_t kScpsSizeMask = 0x0000FFFFu;
+// The packet size every Ethernet link carries: the least MTU an adapter should have, the smallest
+// size negotiation settles on, and the size a stream falls back to.
+inline constexpr uint32_t kDefaultPacketSize = 1500;
 
 inline constexpr uint32_t StreamChannelRegister(uint32_t channel_zero_register, int channel) {
     return channel_zero_register + kStreamChannelStride * static_cast<uint32_t>(channel);

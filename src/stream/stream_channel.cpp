@@ -10,11 +10,12 @@
 #include "camera/feature_access.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
+#include "stream/gvsp_protocol.h"
 
 namespace {
 
-constexpr int kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
-constexpr int kSmallestNegotiatedPacket = 1500;
+constexpr int kPacketOverhead = static_cast<int>(tavi::gvsp::kPacketOverhead);
+constexpr int kSmallestNegotiatedPacket = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr int kDataSocketTimeoutMs = 1000;
 constexpr uint32_t kFramesInReceiveBuffer = 6;
 
@@ -73,7 +74,8 @@ int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* ge
 // The packet size negotiated at connection; a stored failure code (or anything smaller than a
 // negotiation can give) falls back to the 1500 bytes every GigE link carries.
 int UsablePacketSize(GigeCamera* camera) {
-    if (camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= 65535)
+    if (camera->packet_size >= kSmallestNegotiatedPacket &&
+        camera->packet_size <= static_cast<int>(tavi::gvcp::kScpsSizeMask))
         return camera->packet_size;
     TAVI_LOG_WARNING(
         &camera->log,
