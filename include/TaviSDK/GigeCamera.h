@@ -3,7 +3,6 @@
 // and the processing and export operations on the frames it delivers.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,8 +16,10 @@
 
 class GigeStream;
 namespace tavi {
+class ControlChannel;
+class Heartbeat;
 class NodeMap;
-}
+}  // namespace tavi
 
 // Calibration of one sensor: 104 floats; slots beyond the used ones are zero.
 struct CmosCalibration {
@@ -47,14 +48,6 @@ class TAVI_API GigeCamera {
     int ReadMem(unsigned int address, unsigned short count, char* buffer);
     // Writes the low 16 bits of `value`; kept for completeness, nothing calls it.
     int WriteMem(unsigned int address, unsigned short count, unsigned int value);
-    // Discards every datagram already waiting on the socket.
-    void flush_socket_buffer(int socket);
-    uint16_t NextRequestId();
-    // Sends `request` and receives its acknowledge, up to three attempts under the command lock,
-    // pausing `retry_pause_ms` after each failed one. An acknowledge shorter than `success_size`
-    // with status 0, or shorter than a header, counts as none. The acknowledge's size, or -1.
-    int ExchangeCommand(const uint8_t* request, size_t request_size, uint8_t* ack, size_t ack_capacity,
-                        size_t success_size, int retry_pause_ms);
     friend struct GigeCameraTestPeer;  // unit tests reach the private steps
 
   public:
@@ -78,10 +71,6 @@ class TAVI_API GigeCamera {
     void AbandonConnection();
     void StopHeartbeat();
     void CloseControlSocket();
-    // Sleeps one heartbeat period, or less when the connection is being closed.
-    void HeartbeatPause(int milliseconds);
-    std::mutex heartbeat_pause_lock;
-    std::condition_variable heartbeat_wake;
 
   public:
     // ---- device description and node access ------------------------------------------------------
@@ -170,7 +159,7 @@ class TAVI_API GigeCamera {
     std::atomic<int> heartbeat_timeout{0};
     uint32_t camera_ip = 0;
     uint32_t pc_ip = 0;
-    char* adapter_name = nullptr;  // 256 bytes
+    char* adapter_name = nullptr;  // kAdapterNameSize bytes
     cameralog log;
     std::vector<CmosCalibration> calibration;
     int cmos_count = 0;
@@ -181,5 +170,12 @@ class TAVI_API GigeCamera {
     static uint32_t GetPixelByteByGenICamFormatValue(uint32_t format) { return PixelBytesOfFormat(format); }
 
   private:
+    // `adapter_name` holds a copy of the discovery record's adapter name.
+    static constexpr size_t kAdapterNameSize = sizeof(DiscoveryInfo::adapter_name);
     char* CameraIP(unsigned int ip);
+    // The control channel over `command_lock`, `request_id`, `control_socket` and `camera_ip`; the
+    // transport calls above forward to it.
+    std::unique_ptr<tavi::ControlChannel> control_;
+    // The heartbeat thread's work, over `connected` and `heartbeat_timeout`.
+    std::unique_ptr<tavi::Heartbeat> heartbeat_;
 };

@@ -116,7 +116,7 @@ int GigeCamera::GetNodeProperty(const char* name, const char* property) {
     const std::string* register_name = node->Property(std::string("p") + property);
     if (register_name == nullptr) return 0;
     int value = 0;
-    const int code = ReadRegister(static_cast<unsigned int>(GetRegisterAddr(register_name->c_str())), &value);
+    const int code = tavi::ReadFeature(*this, {register_name->c_str()}, &value);
     if (code != 0) {
         TAVI_LOG_ERROR(&log, "[function:GetNodeProperty] Get the property of the node error. error code: %x.",
                        code);
@@ -180,12 +180,13 @@ void GigeCamera::ReadStringRegister(const char* name, char* destination) {
     const std::string* length_text = node->Property("Length");
     const int length = length_text != nullptr ? tavi::PropertyTextToInt(*length_text) : 0;
     if (length <= 0) return;
-    const auto address = static_cast<unsigned int>(GetRegisterAddr(name));
+    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
+    if (where.code != 0) return;
     // A register longer than one memory read is read in several, each within the acknowledge buffer.
     for (int offset = 0; offset < length; offset += static_cast<int>(tavi::gvcp::kMemMaxData)) {
         const int count = std::min(length - offset, static_cast<int>(tavi::gvcp::kMemMaxData));
         char buffer[tavi::gvcp::kMemBufferSize] = {};
-        if (ReadMem(address + static_cast<unsigned int>(offset), static_cast<unsigned short>(count),
+        if (ReadMem(where.address + static_cast<uint32_t>(offset), static_cast<unsigned short>(count),
                     buffer) != 0) {
             std::memset(destination, 0, static_cast<size_t>(length));
             return;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "TaviSDK/CameraLog.h"
+#include "TaviSDK/Types.h"
 
 namespace tavi {
 namespace {
@@ -25,7 +26,7 @@ uint32_t ParseIpText(cameralog* log, const char* text) {
         TAVI_LOG_WARNING(log,
                          "[function:ConvertIpStringToInt] There is a problem with the incoming parameters, "
                          "error code: %d",
-                         -2);
+                         TAVI_ERR_INVALID_ARGUMENT);
         return 0;
     }
     in_addr parsed{};
@@ -33,7 +34,7 @@ uint32_t ParseIpText(cameralog* log, const char* text) {
         TAVI_LOG_WARNING(log,
                          "[function:ConvertIpStringToInt] Failed to convert dotted decimal ip address into "
                          "numerical format for network transmission, error code: %d",
-                         -36);
+                         TAVI_ERR_IP_CONVERSION);
         return 0;
     }
     return ntohl(parsed.s_addr);
@@ -45,7 +46,7 @@ char* FormatIpText(cameralog* log, uint32_t address, char* buffer, size_t buffer
         TAVI_LOG_WARNING(log,
                          "[function:ConvertIpIntToString] There is a problem with the incoming parameters, "
                          "error code: %d",
-                         -36);
+                         TAVI_ERR_IP_CONVERSION);
         return no_address;
     }
     std::snprintf(buffer, buffer_size, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255u,

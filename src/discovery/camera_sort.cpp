@@ -28,8 +28,8 @@ int Discovery::CameraSort(std::vector<DiscoveryInfo>* list, int sort_mode) {
     if (camera_count == 0 || list == nullptr) {
         TAVI_LOG_WARNING(
             &log, "[function:CameraSort] The incoming parameters discovery_info is invalid, error code: %d",
-            -5);
-        return -5;
+            TAVI_ERR_NO_CAMERAS_TO_SORT);
+        return TAVI_ERR_NO_CAMERAS_TO_SORT;
     }
     switch (sort_mode) {
         case 0:
@@ -46,7 +46,7 @@ int Discovery::CameraSort(std::vector<DiscoveryInfo>* list, int sort_mode) {
         default:
             TAVI_LOG_ERROR(
                 &log, "[function:CameraSort] The incoming parameter sort_mode is invalid, error code: %d",
-                -2);
-            return -2;
+                TAVI_ERR_INVALID_ARGUMENT);
+            return TAVI_ERR_INVALID_ARGUMENT;
     }
 }

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int kDiscoveryTimeoutMs = 500;
-constexpr int kMinimumMtu = 1500;
+constexpr int kMinimumMtu = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 
 // One local address being searched, with the adapter facts that go into each record.
@@ -54,8 +54,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
         TAVI_LOG_ERROR(&log,
                        "[function:DiscoverCameraWin32] The memory space for storing network card information "
                        "has not been applied for, error code: %d",
-                       -3);
-        return -3;
+                       TAVI_ERR_NO_ADAPTER_LIST);
+        return TAVI_ERR_NO_ADAPTER_LIST;
     }
     bool socket_failure_reported = false;
     int found = 0;
@@ -65,7 +65,7 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
         if (mtu < kMinimumMtu) {
             TAVI_LOG_ERROR(&log,
                            "[function:DiscoverCameraWin32] Get the mtu error. the mtu: %d, error code: %d",
-                           mtu, -13);
+                           mtu, TAVI_ERR_MTU);
         }
         for (const tavi::net::AdapterAddress& entry : adapter.addresses) {
             const uint32_t local_ip = tavi::ParseIpText(&log, entry.address.c_str());
@@ -77,8 +77,9 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                     TAVI_LOG_WARNING(&log, "[function:DiscoverCameraWin32] Init the socket error.");
                     socket_failure_reported = true;
                 }
-                TAVI_LOG_ERROR(
-                    &log, "[function:DiscoverCameraWin32] Failed to initialize socket, error code: %d", -6);
+                TAVI_LOG_ERROR(&log,
+                               "[function:DiscoverCameraWin32] Failed to initialize socket, error code: %d",
+                               TAVI_ERR_SOCKET_CREATE);
                 continue;  // the next address may still get a socket
             }
             tavi::net::SetReceiveTimeout(socket, kDiscoveryTimeoutMs);

@@ -67,8 +67,9 @@ int InterfaceIndexOf(const DiscoveryInfo& info) {
 
 int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) {
     if (ip == nullptr || mask == nullptr || gateway == nullptr) {
-        TAVI_LOG_WARNING(&log, "[function:ForceIp] The incoming parameters is invalid, error code: %d", -2);
-        return -2;
+        TAVI_LOG_WARNING(&log, "[function:ForceIp] The incoming parameters is invalid, error code: %d",
+                         TAVI_ERR_INVALID_ARGUMENT);
+        return TAVI_ERR_INVALID_ARGUMENT;
     }
     const NewConfiguration configuration{ConvertIpStringToInt(ip), ConvertIpStringToInt(mask),
                                          ConvertIpStringToInt(gateway)};
@@ -77,16 +78,16 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
             &log,
             "[function:ForceIp] There is a problem with the incoming parameters Converted, error "
             "code: %d",
-            -2);
-        return -2;
+            TAVI_ERR_INVALID_ARGUMENT);
+        return TAVI_ERR_INVALID_ARGUMENT;
     }
     const int socket = OpenForceIpSocket(info);
     if (socket < 0) {
-        TAVI_LOG_ERROR(&log, "[function:ForceIp] Socket binding failed, error code: %d", -7);
-        return -7;
+        TAVI_LOG_ERROR(&log, "[function:ForceIp] Socket binding failed, error code: %d",
+                       TAVI_ERR_SOCKET_BIND);
+        return TAVI_ERR_SOCKET_BIND;
     }
-    request_id = static_cast<uint16_t>(request_id + 1);
-    if (request_id == 0) request_id = 1;
+    request_id = tavi::gvcp::NextRequestId(request_id);
 
     const bool same_subnet = WhetherIsSameSegment(info);
     const uint32_t destination = same_subnet ? info.camera_ip : kLimitedBroadcast;
@@ -108,13 +109,14 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
         if (received > 0) break;
         if (attempt == kForceIpAttempts) {
             tavi::net::close_udp_socket(socket);
-            TAVI_LOG_ERROR(&log, "[function:ForceIp] Failed to force ip due to timeout, error code: %d", -4);
-            return -4;
+            TAVI_LOG_ERROR(&log, "[function:ForceIp] Failed to force ip due to timeout, error code: %d",
+                           TAVI_ERR_FORCE_IP);
+            return TAVI_ERR_FORCE_IP;
         }
         std::this_thread::sleep_for(kForceIpRetryPause);
     }
     const uint16_t status = tavi::gvcp::GetU16(reply, static_cast<size_t>(received), tavi::gvcp::kAckStatus);
     TAVI_LOG_INFO(&log, "[function:ForceIp] the status of force ip, the status: %d", status);
     tavi::net::close_udp_socket(socket);
-    return status == 0 ? 0 : -4;
+    return status == 0 ? TAVI_OK : TAVI_ERR_FORCE_IP;
 }

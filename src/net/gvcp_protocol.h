@@ -122,9 +122,17 @@ inline constexpr uint32_t kRegScsp = 0x0D1C;
 inline constexpr uint32_t kScpsFireTestPacket = 0x80000000u;
 inline constexpr uint32_t kScpsDoNotFragment = 0x40000000u;
 inline constexpr uint32_t kScpsSizeMask = 0x0000FFFFu;
+// The packet size every Ethernet link carries: the least MTU an adapter should have, the smallest
+// size negotiation settles on, and the size a stream falls back to.
+inline constexpr uint32_t kDefaultPacketSize = 1500;
 
 inline constexpr uint32_t StreamChannelRegister(uint32_t channel_zero_register, int channel) {
     return channel_zero_register + kStreamChannelStride * static_cast<uint32_t>(channel);
+}
+
+// Request ids run 1 .. 65535 and wrap to 1: 0 is never sent.
+inline constexpr uint16_t NextRequestId(uint16_t id) {
+    return id == 0xFFFF ? 1 : static_cast<uint16_t>(id + 1);
 }
 
 // Writes a command header.

@@ -54,8 +54,6 @@ void SetGeometry(PhotoInfo& frame, const FrameGeometry& geometry) {
 }
 
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
-constexpr int kIpUdpHeaderBytes = 28;  // what each datagram costs on the wire beyond its UDP payload
-constexpr int kResentStatusBit = 0x0100;
 
 bool IsNormalStatus(uint16_t status) {
     return status == gvsp::kStatusSuccess || status == gvsp::kStatusResent ||
@@ -203,7 +201,7 @@ StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length
         return nullptr;
     }
     const uint16_t status = gvsp::GetStatus(datagram, static_cast<size_t>(length));
-    if ((status & ~kResentStatusBit & 0xFFFF) != 0) {
+    if ((status & ~gvsp::kStatusResent & 0xFFFF) != 0) {
         TAVI_LOG_DEBUG(config_.log, "[function:find_block_data] block_id_inc is %d", increment);
         return nullptr;
     }
@@ -509,7 +507,7 @@ bool BlockAssembler::request_run(StreamBlock* block, uint32_t first, uint32_t la
 }
 
 void BlockAssembler::send_packet_request(uint32_t block_id, uint32_t first, uint32_t last) {
-    if (++request_id_ == 0) request_id_ = 1;
+    request_id_ = gvcp::NextRequestId(request_id_);
     uint8_t request[gvcp::kResendCmdSize] = {};
     gvcp::PutPacketResendCommand(request, request_id_, config_.channel_index, static_cast<uint16_t>(block_id),
                                  first, last);
@@ -684,7 +682,7 @@ void BlockAssembler::NetSpeedStatistics(int length, int64_t now) {
     StreamRates& rates = shared_.rates;
     if (rates.net_window_start_us == 0) rates.net_window_start_us = now;
     const int64_t elapsed = now - rates.net_window_start_us;
-    rates.net_window_bytes += length + kIpUdpHeaderBytes;
+    rates.net_window_bytes += length + static_cast<int>(gvsp::kIpUdpHeaderSize);
     if (elapsed >= kMicrosecondsPerSecond) {
         rates.net_window_start_us = now;
         const float seconds = static_cast<float>(elapsed) / static_cast<float>(kMicrosecondsPerSecond);

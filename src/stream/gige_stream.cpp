@@ -2,6 +2,7 @@
 
 #include "TaviSDK/GigeStream.h"
 #include "net/gvcp_protocol.h"
+#include "stream/gvsp_protocol.h"
 #include "stream/stream_core.h"
 
 using tavi::stream::FrameBuffer;
@@ -10,7 +11,8 @@ using tavi::stream::StreamCore;
 namespace {
 
 constexpr int kNoStream = TAVI_ERR_NO_STREAM;
-constexpr uint32_t kFallbackPacketPayloadSize = 1464;  // a 1500-byte packet less its IP, UDP and GVSP headers
+constexpr uint32_t kFallbackPacketPayloadSize =
+    tavi::gvcp::kDefaultPacketSize - static_cast<uint32_t>(tavi::gvsp::kPacketOverhead);
 constexpr double kRatioSlack = 1e-10;
 
 // Whether a member was called on a null object. The pointer passes through an empty asm statement,

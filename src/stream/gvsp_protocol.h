@@ -23,6 +23,10 @@ inline constexpr size_t kPacketFormat = 4;
 inline constexpr size_t kPacketIdWord = 4;  // the packet id is the low 24 bits of this word
 inline constexpr uint32_t kPacketIdMask = 0x00FFFFFF;
 inline constexpr size_t kHeaderSize = 8;
+// What a packet costs on the wire beyond its UDP payload: the IPv4 (20) and UDP (8) headers.
+inline constexpr size_t kIpUdpHeaderSize = 28;
+// An IP packet of the negotiated size less its IPv4, UDP and GVSP headers is the data it carries.
+inline constexpr size_t kPacketOverhead = kIpUdpHeaderSize + kHeaderSize;  // 36
 
 // Packet formats.
 inline constexpr uint8_t kFormatLeader = 1;

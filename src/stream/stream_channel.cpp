@@ -10,14 +10,15 @@
 #include "camera/feature_access.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
+#include "stream/gvsp_protocol.h"
 #include "stream/image_size.h"
 
 using tavi::stream::ImageFitsPayload;
 
 namespace {
 
-constexpr int kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
-constexpr int kSmallestNegotiatedPacket = 1500;
+constexpr int kPacketOverhead = static_cast<int>(tavi::gvsp::kPacketOverhead);
+constexpr int kSmallestNegotiatedPacket = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr int kDataSocketTimeoutMs = 1000;
 constexpr uint32_t kFramesInReceiveBuffer = 6;
 
@@ -74,7 +75,7 @@ int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* ge
 }
 
 bool NegotiatedPacketSizeUsable(const GigeCamera* camera) {
-    return camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= 65535;
+    return camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= static_cast<int>(tavi::gvcp::kScpsSizeMask);
 }
 
 // The packet size negotiated at connection; a stored failure code (or anything smaller than a

@@ -201,3 +201,31 @@ TEST(Settings, MalformedCommandLinesAreRefused) {
 }
 
 }  // namespace
+
+TEST(RegisterBase, MovesTheCamerasOwnRegistersAndLeavesTheBootstrapAndTheUrlAlone) {
+    vcam::Settings settings;
+    ASSERT_EQ(vcam::ApplySetting(settings, "register-base", "0x80000000"), vcam::SetResult::kApplied);
+    DescriptionWalk walk;
+    ASSERT_TRUE(walk.Load(vcam::DescriptionXml(settings)));
+    EXPECT_EQ(walk.Address("TotalNumberOfCmos"), 0x80010000u);
+    EXPECT_EQ(walk.Address("Width"), 0x80011008u);
+    EXPECT_EQ(walk.Address("PayloadSize"), 0x80012004u);
+    EXPECT_EQ(walk.Address("InternelParameter"), 0x80020000u);
+    EXPECT_EQ(walk.Address("GevStreamChannelCount"), 0x0904u);
+    EXPECT_EQ(walk.Address("DeviceUserID"), 0x00E8u);
+    EXPECT_NE(vcam::ServedDescription(settings, 0x100000).url.find(";100000;"), std::string::npos);
+}
+
+TEST(RegisterBase, OnlyBasesThatKeepTheSpanClearAndAlignedAreTaken) {
+    vcam::Settings settings;
+    for (const char* refused : {"0x1000", "0x1EFF00", "0x80000004", "0xFFF00100", "0x100000000", "-1"}) {
+        EXPECT_EQ(vcam::ApplySetting(settings, "register-base", refused), vcam::SetResult::kBadValue)
+            << refused;
+    }
+    for (const char* taken : {"0", "0x1F0000", "0x80000000", "0xFFF00000"}) {
+        EXPECT_EQ(vcam::ApplySetting(settings, "register-base", taken), vcam::SetResult::kApplied) << taken;
+    }
+    std::string value;
+    ASSERT_TRUE(vcam::FormatSetting(settings, "register-base", &value));
+    EXPECT_EQ(value, "0xFFF00000");
+}

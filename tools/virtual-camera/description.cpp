@@ -192,10 +192,16 @@ class Writer {
     std::ostringstream out_;
 };
 
+// Where a register answers: the camera's own span lies `register_base` above its map addresses.
+uint32_t WireAddress(const Feature& f, uint32_t register_base) {
+    const bool own = f.address >= map::kDeviceBase && f.address < map::kOwnSpanEnd;
+    return own ? f.address + register_base : f.address;
+}
+
 // Address, index and port of a register node; a per-sensor or per-channel register repeats at a
 // fixed stride, selected by the sensor or channel selector.
-void WriteAddressing(Writer& w, int depth, const Feature& f, uint32_t length) {
-    w.Element(depth, "Address", Hex(f.address));
+void WriteAddressing(Writer& w, int depth, const Feature& f, uint32_t length, uint32_t register_base) {
+    w.Element(depth, "Address", Hex(WireAddress(f, register_base)));
     if (f.scope == Scope::kSensor) {
         w.Line(depth, "<pIndex Offset=\"" + Hex(map::kSensorStride) + "\">CmosSelector</pIndex>");
     } else if (f.scope == Scope::kChannel) {
@@ -207,12 +213,12 @@ void WriteAddressing(Writer& w, int depth, const Feature& f, uint32_t length) {
     w.Element(depth, "pPort", "Device");
 }
 
-void WriteRegisterNode(Writer& w, int depth, const Feature& f) {
+void WriteRegisterNode(Writer& w, int depth, const Feature& f, uint32_t register_base) {
     bool masked = f.kind == Kind::kBoolean || f.kind == Kind::kMasked;
     const char* tag = masked ? "MaskedIntReg" : "IntReg";
     w.Line(depth, std::string("<") + tag + " Name=\"" +
                       (f.kind == Kind::kRegister ? f.name : RegisterName(f)) + "\">");
-    WriteAddressing(w, depth + 1, f, 4);
+    WriteAddressing(w, depth + 1, f, 4, register_base);
     w.Element(depth + 1, "Cachable", "NoCache");
     if (masked && f.lsb == f.msb) {
         w.Element(depth + 1, "Bit", std::to_string(f.lsb));
@@ -235,7 +241,7 @@ void WriteBounds(Writer& w, int depth, const Feature& f) {
     if (f.inc != kNone) w.Element(depth, "Inc", std::to_string(f.inc));
 }
 
-void WriteFeatureNode(Writer& w, int depth, const Feature& f) {
+void WriteFeatureNode(Writer& w, int depth, const Feature& f, uint32_t register_base) {
     auto open = [&](const char* tag) {
         w.Line(depth, std::string("<") + tag + " Name=\"" + f.name + "\">");
         w.Element(depth + 1, "ToolTip", f.tooltip);
@@ -274,12 +280,12 @@ void WriteFeatureNode(Writer& w, int depth, const Feature& f) {
             break;
         case Kind::kString:
             open("StringReg");
-            WriteAddressing(w, depth + 1, f, f.length);
+            WriteAddressing(w, depth + 1, f, f.length, register_base);
             close("StringReg");
             break;
         case Kind::kBlock:
             open("Register");
-            WriteAddressing(w, depth + 1, f, f.length);
+            WriteAddressing(w, depth + 1, f, f.length, register_base);
             close("Register");
             break;
         case Kind::kWide:
@@ -354,18 +360,19 @@ std::string DescriptionXml(const Settings& settings) {
         }
         w.Line(1, "</Category>");
         for (const Feature& f : kFeatures) {
-            if (f.category != nullptr && category == f.category) WriteFeatureNode(w, 1, f);
+            if (f.category != nullptr && category == f.category)
+                WriteFeatureNode(w, 1, f, settings.register_base);
         }
         w.Line(1, "<Group Comment=\"" + category + " registers\">");
         for (const Feature& f : kFeatures) {
             if (f.category != nullptr && category == f.category && HasRegisterNode(f))
-                WriteRegisterNode(w, 2, f);
+                WriteRegisterNode(w, 2, f, settings.register_base);
         }
         w.Line(1, "</Group>");
     }
     w.Line(1, "<Group Comment=\"Bootstrap registers\">");
     for (const Feature& f : kFeatures) {
-        if (f.kind == Kind::kRegister) WriteRegisterNode(w, 2, f);
+        if (f.kind == Kind::kRegister) WriteRegisterNode(w, 2, f, settings.register_base);
     }
     w.Line(1, "</Group>");
     w.Line(1, "<Port Name=\"Device\" NameSpace=\"Standard\">");

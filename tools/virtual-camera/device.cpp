@@ -379,11 +379,25 @@ bool Device::ReadDenied(const Requester& from, uint32_t address) const {
     return exclusive || (settings_.first_url_unreadable && first_url);
 }
 
-Status Device::ReadWord(const Requester& from, uint32_t address, uint32_t* value) {
-    if (auto fault = settings_.register_errors.find(address); fault != settings_.register_errors.end()) {
+std::optional<uint32_t> Device::MapAddress(uint32_t wire_address) const {
+    const uint32_t base = settings_.register_base;
+    const auto in_own_span = [](uint32_t address) {
+        return address >= map::kDeviceBase && address < map::kOwnSpanEnd;
+    };
+    if (base == 0) return wire_address;
+    if (in_own_span(wire_address)) return std::nullopt;
+    if (wire_address >= base && in_own_span(wire_address - base)) return wire_address - base;
+    return wire_address;
+}
+
+Status Device::ReadWord(const Requester& from, uint32_t wire_address, uint32_t* value) {
+    if (auto fault = settings_.register_errors.find(wire_address); fault != settings_.register_errors.end()) {
         return static_cast<Status>(fault->second);
     }
-    if (address % 4 != 0) return gvcp::kBadAlignment;
+    if (wire_address % 4 != 0) return gvcp::kBadAlignment;
+    const std::optional<uint32_t> mapped = MapAddress(wire_address);
+    if (!mapped) return gvcp::kInvalidAddress;
+    const uint32_t address = *mapped;
     if (ReadDenied(from, address)) return gvcp::kAccessDenied;
     if (auto it = registers_.find(address); it != registers_.end()) {
         if (it->second.access == Access::kWriteOnly) return gvcp::kAccessDenied;
@@ -397,11 +411,14 @@ Status Device::ReadWord(const Requester& from, uint32_t address, uint32_t* value
     return gvcp::kInvalidAddress;
 }
 
-Status Device::WriteWord(const Requester& from, uint32_t address, uint32_t value) {
-    if (auto fault = settings_.register_errors.find(address); fault != settings_.register_errors.end()) {
+Status Device::WriteWord(const Requester& from, uint32_t wire_address, uint32_t value) {
+    if (auto fault = settings_.register_errors.find(wire_address); fault != settings_.register_errors.end()) {
         return static_cast<Status>(fault->second);
     }
-    if (address % 4 != 0) return gvcp::kBadAlignment;
+    if (wire_address % 4 != 0) return gvcp::kBadAlignment;
+    const std::optional<uint32_t> mapped = MapAddress(wire_address);
+    if (!mapped) return gvcp::kInvalidAddress;
+    const uint32_t address = *mapped;
     if (address == map::kCcp) return WriteCcp(from, value);
     auto it = registers_.find(address);
     Block* block = it == registers_.end() ? FindBlock(address, 4) : nullptr;

@@ -91,6 +91,9 @@ class Device {
     void WriteDescription();
     void WriteIdentityText();
 
+    // The map address that a wire address reaches: the camera's own span answers only at
+    // `register_base` above its map addresses. Nothing for an address the move left empty.
+    std::optional<uint32_t> MapAddress(uint32_t wire_address) const;
     gvcp::Status ReadWord(const Requester& from, uint32_t address, uint32_t* value);
     gvcp::Status WriteWord(const Requester& from, uint32_t address, uint32_t value);
     Block* FindBlock(uint32_t address, uint32_t size);

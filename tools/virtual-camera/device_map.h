@@ -125,6 +125,16 @@ inline constexpr uint32_t kExternalParameterLength = 48;
 inline constexpr uint32_t kDescriptionFile = 0x100000;  // the description file, up to 1 MiB
 inline constexpr uint32_t kDescriptionFileMax = 0x100000;
 
+// ---- the camera's own span ----------------------------------------------------------------------
+// Its own registers and memory blocks, [kDeviceBase, kOwnSpanEnd), answer at `--register-base` above
+// the addresses above; the bootstrap registers and the description file stay where they are.
+inline constexpr uint32_t kOwnSpanEnd = kDescriptionFile;
+// A base keeps the strides aligned and moves the span clear of everything that stays, without
+// passing the top of the address space.
+inline constexpr uint32_t kRegisterBaseAlignment = 0x100;
+inline constexpr uint32_t kLowestRegisterBase = kDescriptionFile + kDescriptionFileMax - kDeviceBase;
+inline constexpr uint32_t kHighestRegisterBase = 0xFFFFFFFFu - kOwnSpanEnd + 1;
+
 // ---- device constants ---------------------------------------------------------------------------
 inline constexpr uint32_t kSensorCount = 3;
 inline constexpr uint32_t kChannelCount = 3;

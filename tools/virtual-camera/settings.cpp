@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "device_map.h"
+
 namespace vcam {
 namespace {
 
@@ -120,6 +122,24 @@ std::string FormatRegisterErrors(const Settings& s) {
     return text.empty() ? "none" : text;
 }
 
+// 0, or a base that moves the camera's own registers clear of the bootstrap registers and the
+// description file.
+bool ParseRegisterBase(Settings& s, const std::string& v) {
+    uint64_t base = 0;
+    if (!ParseUnsigned(v, 0xFFFFFFFF, &base)) return false;
+    const bool usable = base == 0 || (base % map::kRegisterBaseAlignment == 0 &&
+                                      base >= map::kLowestRegisterBase && base <= map::kHighestRegisterBase);
+    if (!usable) return false;
+    s.register_base = static_cast<uint32_t>(base);
+    return true;
+}
+
+std::string FormatRegisterBase(const Settings& s) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", s.register_base);
+    return text;
+}
+
 constexpr const char* kFormats[] = {"zip", "xml", nullptr};
 constexpr const char* kDescriptionFaults[] = {"none", "malformed", "truncated", "corrupt-zip", nullptr};
 
@@ -170,6 +190,10 @@ const SettingEntry kSettings[] = {
      FormatNumber<&Settings::reboot_ms>},
     {"firmware-version", "TEXT", "device version after a firmware update and reboot",
      ParseText<&Settings::firmware_version>, FormatText<&Settings::firmware_version>},
+    {"register-base", "ADDR",
+     "the camera's own registers and memory blocks answer ADDR higher (0, or a multiple of 0x100 from "
+     "0x1F0000 to 0xFFF00000), as the description says",
+     ParseRegisterBase, FormatRegisterBase, true},
     {"frame-rate", "FPS", "AcquisitionFrameRate at power-on", ParseNumber<&Settings::frame_rate>,
      FormatNumber<&Settings::frame_rate>},
     {"discovery-wrong-size", nullptr,

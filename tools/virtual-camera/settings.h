@@ -33,6 +33,7 @@ struct Settings {
     uint32_t reboot_ms = 2000;
     std::string firmware_version;  // device version after a firmware update; empty: unchanged
     uint32_t frame_rate = 10;
+    uint32_t register_base = 0;  // the camera's own registers answer this far above their map addresses
     // Scene (fixed at start).
     double noise_mm = 0.5;
     double outlier_ratio = 0.0005;

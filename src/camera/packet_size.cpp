@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/control_channel.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
 namespace {
 
 constexpr int kProbeTimeoutMs = 50;
-constexpr int kSmallestPacketSize = 1500;
+constexpr int kSmallestPacketSize = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr int kCandidateStep = 1024;
 constexpr size_t kProbeBufferSize = 9216;
 // Opens the path through a host firewall for the camera's test packets.
@@ -86,7 +87,7 @@ int GigeCamera::GetPacketSize() {
         // The packet-size field has 16 bits: a larger candidate cannot even be asked for.
         if (candidate > static_cast<int>(kScpsSizeMask)) continue;
         // A test packet that came too late for an earlier candidate must not be taken for this one's.
-        flush_socket_buffer(probe);
+        tavi::ControlChannel::Drain(probe);
         const uint32_t fire = static_cast<uint32_t>(candidate) | kScpsFireTestPacket | kScpsDoNotFragment;
         code = WriteRegister(kRegScps, static_cast<int>(fire));
         if (code != 0) {
