@@ -32,7 +32,7 @@ for command in list force-ip info capture; do
     expect 0 "$command" "--help names $command" -- "$tavi" --help
 done
 expect nonzero "subcommand" "no command is a usage error" -- "$tavi"
-expect nonzero "frobnicate" "an unknown command is a usage error" -- "$tavi" frobnicate
+expect nonzero "Run with --help" "an unknown command is a usage error" -- "$tavi" frobnicate
 expect nonzero "serial" "info without a serial number is a usage error" -- "$tavi" info
 
 expect 0 "1 camera answer" "list finds the camera" -- "$tavi" list

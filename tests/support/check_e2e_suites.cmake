@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Fails when a suite of an end-to-end test binary is run by no end-to-end test (tavi_e2e_test in
 # tests/CMakeLists.txt), so that a new or renamed suite cannot be left out silently.
 #   cmake -DBINARY=<test binary> -DSUITES=<suite>,<suite>,... -P check_e2e_suites.cmake
