@@ -139,8 +139,11 @@ class OurCamera {
     void Disconnect() { camera_.CameraDisconnect(); }
 
     int Write(const char* feature, uint32_t offset, int value) {
+        // Only the look-up's two codes are failures: any other value is an address, 0x80000000 and
+        // above included.
         const int address = camera_.GetRegisterAddr(feature);
-        return address < 0 ? address : camera_.WriteRegister(address + offset, value);
+        if (address == TAVI_ERR_NOT_CONNECTED || address == TAVI_ERR_FEATURE_NOT_FOUND) return address;
+        return camera_.WriteRegister(static_cast<uint32_t>(address) + offset, value);
     }
 
     // One channel at full size in `format`, streamed for `seconds` with packets of `packet_size`.
