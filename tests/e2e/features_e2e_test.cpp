@@ -274,9 +274,17 @@ TEST_F(FeaturesE2E, RoiReshapesTheFramesThatFollow) {
         EXPECT_EQ(frame.size_y, 240u);
         EXPECT_EQ(frame.offset_x, 16u);
         EXPECT_EQ(frame.offset_y, 8u);
-        EXPECT_EQ(frame.payload_size, 320u * 240u);
         ASSERT_EQ(stream->TimeoutCapture(&frame, 5'000'000), 0);
     }
+    // A stream keeps the payload size it was opened with; the next one takes the new, smaller one.
+    EXPECT_EQ(camera_.AcquisitionStop(), 0);
+    EXPECT_EQ(camera_.StreamOff(kChannel, stream), 0);
+    ASSERT_EQ(camera_.StreamOn(kChannel, &stream), 0);
+    ASSERT_EQ(camera_.AcquisitionStart(), 0);
+    ASSERT_EQ(stream->TimeoutCapture(&frame, 5'000'000), 0);
+    EXPECT_EQ(frame.payload_size, 320u * 240u);
+    EXPECT_EQ(frame.size_x, 320u);
+    EXPECT_EQ(frame.size_y, 240u);
     EXPECT_EQ(camera_.AcquisitionStop(), 0);
     EXPECT_EQ(camera_.StreamOff(kChannel, stream), 0);
 }
