@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kUser = "plown";
 constexpr const char* kPassword = "plown";
 constexpr const char* kRemoteDirectory = "/var/";
+constexpr const char* kNoAddress = "0.0.0.0";
 constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr int kProgressSteps = 10;  // one progress line per tenth of the file
 
@@ -145,6 +146,13 @@ int UploadFirmware(const char* server, const char* local_path, cameralog* log) {
                        "(%d characters after /var/). error code: %d",
                        kMaxRemotePathLength - 5, TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
+    }
+    // A camera without an address: "0.0.0.0" would reach this machine's own FTP server.
+    if (server == nullptr || std::strcmp(server, kNoAddress) == 0) {
+        TAVI_LOG_ERROR(log,
+                       "[function:FirmwareUpgrade] The camera has no address to upload to. error code: %d",
+                       TAVI_ERR_FTP_CONNECT);
+        return TAVI_ERR_FTP_CONNECT;
     }
     if (!CurlReady()) return TAVI_ERR_FTP_HANDLE;
     const std::unique_ptr<CURL, EasyCleanup> curl(curl_easy_init());

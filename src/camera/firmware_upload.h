@@ -29,7 +29,8 @@ std::string RemoteFirmwarePath(const char* local_path);
 
 // Uploads `local_path` to the FTP server at `server` (dotted IPv4 text). 0, or -1 (no such regular
 // file), -2 (the remote path would be too long), -44 (no FTP client), -45 (no connection or login),
-// -46 (the transfer failed). Progress and failures go to `log`.
+// -46 (the transfer failed). A server "0.0.0.0" (a camera without an address) is -45 without any
+// traffic. Progress and failures go to `log`.
 int UploadFirmware(const char* server, const char* local_path, cameralog* log);
 
 }  // namespace tavi

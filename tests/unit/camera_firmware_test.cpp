@@ -92,6 +92,17 @@ TEST_F(FirmwareUploadTest, AMissingOrTooLongFileIsRefusedBeforeAnyConnection) {
     EXPECT_EQ(server.connections(), 0);
 }
 
+TEST_F(FirmwareUploadTest, ACameraWithoutAnAddressIsMinus45WithoutReachingThisMachine) {
+    ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
+    ASSERT_TRUE(server.ok());
+    UsePort(server.port());
+    DiscoveryInfo no_address{};  // 0.0.0.0 would connect to this machine itself
+    EXPECT_EQ(camera_.FirmwareUpgrade(no_address, WriteFile("fw.bin", "firmware").c_str()), -45);
+    no_address.camera_ip = 0xCDCDCDCD;
+    EXPECT_EQ(camera_.FirmwareUpgrade(no_address, WriteFile("fw.bin", "firmware").c_str()), -45);
+    EXPECT_EQ(server.connections(), 0);
+}
+
 TEST_F(FirmwareUploadTest, ARefusedLoginIsMinus45) {
     ScriptedFtpServer::Script script = ScriptedFtpServer::LoginAndStore();
     script["PASS"] = "530 Login incorrect.";
