@@ -32,7 +32,11 @@ char sdk_version_text[sizeof kSdkVersion];
 int GigeCamera::FirmwareUpgrade(DiscoveryInfo info, const char* path) {
     // Without a connection of its own: on an unconnected camera the upload still runs and the
     // register writes below report -11.
-    const int uploaded = tavi::UploadFirmware(CameraIP(info.camera_ip), path, &log);
+    int uploaded = TAVI_ERR_FTP_HANDLE;
+    try {
+        uploaded = tavi::UploadFirmware(CameraIP(info.camera_ip), path, &log);
+    } catch (...) {  // out of memory for a path or URL text: no exception leaves the library
+    }
     if (uploaded != 0) return uploaded;
     for (const InstallStep& step : kInstallSteps) {
         const int code = tavi::WriteFeature(*this, {step.node}, step.value);

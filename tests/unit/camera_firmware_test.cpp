@@ -78,6 +78,14 @@ TEST_F(FirmwareUploadTest, TheFileArrivesBinaryAtItsAbsoluteRemotePath) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), "STOR /var/cam fw#1.2.bin"), commands.end());
 }
 
+TEST_F(FirmwareUploadTest, AnUnconnectedCameraGetsTheFileButCannotBeToldToInstallIt) {
+    ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
+    ASSERT_TRUE(server.ok());
+    UsePort(server.port());
+    EXPECT_EQ(camera_.FirmwareUpgrade(info_, WriteFile("fw.bin", "firmware").c_str()), -11);
+    EXPECT_EQ(server.Received(), "firmware");
+}
+
 TEST_F(FirmwareUploadTest, AMissingOrTooLongFileIsRefusedBeforeAnyConnection) {
     ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
     ASSERT_TRUE(server.ok());
