@@ -111,6 +111,55 @@ class TAVI_API GigeCamera {
     int AcquisitionStart();
     int AcquisitionStop();
 
+    // Each setter checks its argument before any traffic and returns 0, -11 (not connected), -2 (a
+    // refused argument, unless said otherwise), -21 (the camera's description lacks the feature) or
+    // the transport's code. Each getter returns the register value or one of those codes; `cmos` is
+    // a sensor index, `channel_index` a stream channel's.
+    int SetAutoExposure(int mode, int cmos);  // mode 0 (off) or 1 (on)
+    int GetAutoExposure(int cmos);
+    int SetCamExposureGainLevel(int cmos, int level);  // level 1 and up
+    int GetCamExposureGainLevel(int cmos);
+    // The value must lie above the node's minimum and at most at its maximum; cmos below cmos_count.
+    int SetExposureTime(int value, int cmos);
+    int GetExposureTime(int cmos);
+    int SetMutipleExposure(int count);  // count 1 and up, else -1
+    int GetMutipleExposure();
+    // type 1 analog, 2 digital; rgb 1 the colour sensor's gain. A value outside the node's limits
+    // gives -16; a negative gain read back gives -17.
+    int SetGain(int type, int value, int rgb);
+    int GetGain(int type, int rgb);
+    int SetTriggerMode(int mode);      // 0 or 1
+    int SetTriggerSource(int source);  // 0 or 1
+    int SetTriggerCount(int count);    // frames per software trigger, 1 and up
+    int SetRGBTriggerMode(int mode);
+    int SetRGBTriggerCount(int count);
+    int SetStrobeLEDswitch(int on);
+    int GetStrobeLEDswitch();
+    int SetStrobeLEDbrightress(int percent);  // 1 to 100
+    int GetStrobeLEDbrightress();
+    int SetLaserbrightness(int percent);  // 1 to 100
+    int GetLaserbrightness();
+    // IEEE 1588 clock synchronisation on (1) or off (0); the status is the port state, 0 to 8. A
+    // register value out of range reads as -17.
+    int SetTimestamp(int on);
+    int GetTimestamp();
+    int GetTimestampStatus();
+    int SetTimestampControlLatch();
+    // Region of interest of the sensor behind a stream channel; a refused value gives -25, and only
+    // the first refused one is reported.
+    int SetRoi(int channel_index, int width, int height, int offset_x, int offset_y);
+
+    // ---- firmware upgrade and version texts ------------------------------------------------------
+    // Uploads the file at `path` to the camera's FTP server as /var/<file name>, then has the camera
+    // install it and reboot (the camera is then lost until it is back and connected again). -1 no
+    // such file, -2 a file name longer than 26 characters, -44/-45/-46 the FTP client, the login
+    // or the transfer failed, or the code of the register write.
+    int FirmwareUpgrade(DiscoveryInfo info, const char* path);
+    // The device version text of `info`, in one buffer shared by every camera and overwritten by
+    // each call; and the library's version text.
+    static char* CameraVerion(DiscoveryInfo info);
+    static char* SDKVersion();
+
     // ---- stream channels -------------------------------------------------------------------------
     // Opens stream channel `channel_index`: reads its geometry, binds a receiving socket, points the
     // channel at it and starts a GigeStream, stored in `*stream` (null after any failure).

@@ -1,4 +1,4 @@
-// Opening and closing a stream channel on the camera, and starting and stopping acquisition.
+// Opening and closing a stream channel on the camera.
 
 #include <sys/socket.h>
 
@@ -322,41 +322,4 @@ int GigeCamera::StreamOff(unsigned short channel_index, GigeStream* stream) {
     }
     delete stream;
     return result;
-}
-
-// ---- acquisition ---------------------------------------------------------------------------------
-
-namespace {
-
-struct AcquisitionCommand {
-    const char* feature;
-    int value;
-    const char* disconnected;
-    const char* failure;
-};
-
-int RunAcquisitionCommand(GigeCamera* camera, const AcquisitionCommand& command) {
-    if (camera->connected.load() == 0) {
-        TAVI_LOG_DEBUG(&camera->log, "%s", command.disconnected);
-        return TAVI_ERR_NOT_CONNECTED;
-    }
-    const int code = tavi::WriteFeature(*camera, {command.feature}, command.value);
-    if (code != 0) TAVI_LOG_ERROR(&camera->log, command.failure, code);
-    return code;
-}
-
-}  // namespace
-
-int GigeCamera::AcquisitionStart() {
-    static constexpr AcquisitionCommand kStart{
-        "AcquisitionStart", 1, "[function:AcquisitionStart] The camera disconnected.",
-        "[function:AcquisitionStart] Failed to set resend request on-off. error code: %x."};
-    return RunAcquisitionCommand(this, kStart);
-}
-
-int GigeCamera::AcquisitionStop() {
-    static constexpr AcquisitionCommand kStop{
-        "AcquisitionStop", 0, "[function:AcquisitionStop] The camera disconnected.",
-        "[function:AcquisitionStop] Failed to stop recv stream data. error code: %x."};
-    return RunAcquisitionCommand(this, kStop);
 }

@@ -113,8 +113,17 @@ void GvcpServer::Handle(std::span<const uint8_t> datagram, const sockaddr_in& fr
     CommandHeader header = gvcp::ParseHeader(datagram);
     if (!header.valid || Silent(now)) return;
     if (settings_.verbose) {
-        std::fprintf(stderr, "virtual camera: command 0x%04X id %u from %s:%u\n", header.command,
-                     header.request_id, inet_ntoa(from.sin_addr), ntohs(from.sin_port));
+        // Register and memory commands name their (first) address, so that a test can tell its own
+        // commands from a heartbeat's. One write per line: other threads write to standard error too.
+        const bool addressed = header.command == gvcp::kReadRegCmd || header.command == gvcp::kWriteRegCmd ||
+                               header.command == gvcp::kReadMemCmd || header.command == gvcp::kWriteMemCmd;
+        char address[32] = "";
+        if (addressed) {
+            std::snprintf(address, sizeof address, " address 0x%08X",
+                          gvcp::GetU32(datagram, gvcp::kHeaderSize));
+        }
+        std::fprintf(stderr, "virtual camera: command 0x%04X id %u from %s:%u%s\n", header.command,
+                     header.request_id, inet_ntoa(from.sin_addr), ntohs(from.sin_port), address);
     }
     device_.NoteCommand(RequesterOf(from), now);
     if (header.length > datagram.size() - gvcp::kHeaderSize) {
