@@ -1,5 +1,6 @@
 #include "processing/colour_conversion.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +8,8 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "processing/cloud_frame.h"
+#include "processing/colour_simd.h"
+#include "processing/core_split.h"
 #include "processing/image_frame.h"
 
 namespace tavi {
@@ -124,8 +127,9 @@ void FillCornerBlocks(const Picture& O, int width, int height) {
     FillBlockWith(O, height - 2, width - 2, height - 3, width - 3);
 }
 
-// The interior rule for the blocks i = 2 ... width - 4 of row pair j, straight from four raw rows.
-void DemosaicInteriorBlocks(const uint8_t* raw, int width, int j, uint8_t* rgb) {
+// The interior rule for the blocks i = first ... width - 4 of row pair j (first even), straight from
+// four raw rows.
+void DemosaicInteriorBlocks(const uint8_t* raw, int width, int j, size_t first, uint8_t* rgb) {
     const size_t w = static_cast<size_t>(width);
     const uint8_t* a = raw + (static_cast<size_t>(j) - 1) * w;
     const uint8_t* b = a + w;
@@ -133,7 +137,7 @@ void DemosaicInteriorBlocks(const uint8_t* raw, int width, int j, uint8_t* rgb) 
     const uint8_t* d = c + w;
     uint8_t* top = rgb + static_cast<size_t>(j) * w * kRgbBytes;
     uint8_t* bottom = top + w * kRgbBytes;
-    for (size_t i = 2; i + 2 < w; i += 2) {
+    for (size_t i = first; i + 2 < w; i += 2) {
         uint8_t* p00 = top + i * kRgbBytes;
         uint8_t* p10 = bottom + i * kRgbBytes;
         p00[0] = b[i];
@@ -149,6 +153,44 @@ void DemosaicInteriorBlocks(const uint8_t* raw, int width, int j, uint8_t* rgb) 
         p10[4] = static_cast<uint8_t>((b[i + 1] + d[i + 1] + c[i] + c[i + 2]) >> 2);
         p10[5] = c[i + 1];
     }
+}
+
+// The blocks of row pairs [first, end) (j = 2 x pair): edge blocks by their rules, the interior
+// sixteen columns per step on the vector units when `vectors`, the rest block by block.
+void DemosaicRowPairs(const Mosaic& D, const Picture& O, size_t first, size_t end, bool vectors) {
+    for (int j = static_cast<int>(2 * first); j < static_cast<int>(2 * end); j += 2) {
+        const bool edge_row = j == 0 || j == D.height - 2;
+        for (int i = 0; i < D.width; i += 2) {
+            if (!edge_row && i == 2) {
+                const size_t first_column =
+                    vectors ? DemosaicInteriorRowPairVectors(D.raw, static_cast<size_t>(D.width),
+                                                             static_cast<size_t>(j), O.rgb)
+                            : 2;
+                DemosaicInteriorBlocks(D.raw, D.width, j, first_column, O.rgb);
+                i = D.width - 4;  // the next block is the right edge's
+                continue;
+            }
+            if (!IsCornerBlock(D, j, i)) DemosaicBlock(D, O, j, i);
+        }
+    }
+}
+
+// Row pairs read only raw samples, so they may be done in any order and on any core; the corner
+// blocks copy converted pixels and come last.
+void Demosaic(const uint8_t* raw, uint32_t width, uint32_t height, uint8_t* rgb, bool vectors,
+              bool both_cores) {
+    const Mosaic D{raw, static_cast<int>(width), static_cast<int>(height)};
+    const Picture O{rgb, D.width};
+    const size_t pairs = height / 2;
+    if (both_cores) {
+        constexpr size_t kMinPixelsToSplit = 1 << 17;
+        SplitAcrossCores(
+            pairs, [&](size_t first, size_t end) { DemosaicRowPairs(D, O, first, end, vectors); },
+            std::max<size_t>(1, kMinPixelsToSplit / (2 * size_t{width})));
+    } else {
+        DemosaicRowPairs(D, O, 0, pairs, vectors);
+    }
+    FillCornerBlocks(O, D.width, D.height);
 }
 
 // ---- YUV422_8 ----------------------------------------------------------------------------------------
@@ -176,6 +218,8 @@ struct ChromaTerms {
 };
 
 ChromaTerms TermsOf(int u, int v) {
+    // Grey: every term is exactly 0 and Y comes through unchanged.
+    if (u == 0 && v == 0) return ChromaTerms{};
     const double terms[3] = {1.401687 * v - 0.00093 * u, -0.3437 * u - 0.71417 * v,
                              1.77216 * u - 0.00099 * v};
     ChromaTerms result{};
@@ -225,21 +269,16 @@ void DemosaicBayerRG8Reference(const uint8_t* raw, uint32_t width, uint32_t heig
     FillCornerBlocks(O, D.width, D.height);
 }
 
+void DemosaicBayerRG8Portable(const uint8_t* raw, uint32_t width, uint32_t height, uint8_t* rgb) {
+    Demosaic(raw, width, height, rgb, false, false);
+}
+
+void DemosaicBayerRG8OnThisCore(const uint8_t* raw, uint32_t width, uint32_t height, uint8_t* rgb) {
+    Demosaic(raw, width, height, rgb, ColourVectorsAvailable(), false);
+}
+
 void DemosaicBayerRG8(const uint8_t* raw, uint32_t width, uint32_t height, uint8_t* rgb) {
-    const Mosaic D{raw, static_cast<int>(width), static_cast<int>(height)};
-    const Picture O{rgb, D.width};
-    for (int j = 0; j < D.height; j += 2) {
-        const bool edge_row = j == 0 || j == D.height - 2;
-        for (int i = 0; i < D.width; i += 2) {
-            if (!edge_row && i == 2) {
-                DemosaicInteriorBlocks(raw, D.width, j, rgb);
-                i = D.width - 4;  // the next block is the right edge's
-                continue;
-            }
-            if (!IsCornerBlock(D, j, i)) DemosaicBlock(D, O, j, i);
-        }
-    }
-    FillCornerBlocks(O, D.width, D.height);
+    Demosaic(raw, width, height, rgb, ColourVectorsAvailable(), true);
 }
 
 void YuyvToRgbReference(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
@@ -251,7 +290,7 @@ void YuyvToRgbReference(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
     }
 }
 
-void YuyvToRgb(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
+void YuyvToRgbPortable(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
     const YuvTables& tables = Tables();
     const uint8_t* clamp = tables.clamp.data() + 512;
     for (size_t g = 0; g < groups; ++g) {
@@ -269,6 +308,17 @@ void YuyvToRgb(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
                 out[3 * pixel + channel] = clamp[y + terms.offset[channel]];
         }
     }
+}
+
+void YuyvToRgbOnThisCore(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
+    const size_t done = ColourVectorsAvailable() ? YuyvToRgbVectors(yuyv, groups, rgb) : 0;
+    YuyvToRgbPortable(yuyv + 4 * done, groups - done, rgb + 6 * done);
+}
+
+void YuyvToRgb(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
+    SplitAcrossCores(groups, [&](size_t first, size_t end) {
+        YuyvToRgbOnThisCore(yuyv + 4 * first, end - first, rgb + 6 * first);
+    });
 }
 
 int ConvertBayerFrame(cameralog* log, PhotoInfo* frame) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -65,6 +66,10 @@ TEST(ColourConversionPaths, YuyvFastPathMatchesTheFormulaForEveryInput) {
         tavi::YuyvToRgbReference(yuyv.data(), 256 * 256, reference.data());
         tavi::YuyvToRgb(yuyv.data(), 256 * 256, fast.data());
         ASSERT_EQ(fast, reference) << "U = " << u;
+        tavi::YuyvToRgbOnThisCore(yuyv.data(), 256 * 256, fast.data());
+        ASSERT_EQ(fast, reference) << "one core, U = " << u;
+        tavi::YuyvToRgbPortable(yuyv.data(), 256 * 256, fast.data());
+        ASSERT_EQ(fast, reference) << "portable, U = " << u;
     }
 }
 
@@ -104,14 +109,27 @@ TEST_F(ColourConversion, BayerFrameGetsANewHeapBufferOfThreeTimesItsPayload) {
 
 TEST(ColourConversionPaths, BayerFastPathMatchesTheRulesOnRandomImages) {
     std::mt19937 random(7);
-    for (auto [width, height] :
-         {std::pair{6u, 4u}, {8u, 6u}, {10u, 10u}, {64u, 48u}, {130u, 66u}, {6u, 40u}}) {
+    for (auto [width, height] : {std::pair{6u, 4u},
+                                 {8u, 6u},
+                                 {10u, 10u},
+                                 {20u, 8u},
+                                 {22u, 6u},
+                                 {36u, 8u},
+                                 {64u, 48u},
+                                 {130u, 66u},
+                                 {6u, 40u}}) {
         std::vector<uint8_t> raw(width * height);
         for (uint8_t& sample : raw) sample = static_cast<uint8_t>(random());
         std::vector<uint8_t> reference(raw.size() * 3, 0xAA), fast(raw.size() * 3, 0x55);
         tavi::DemosaicBayerRG8Reference(raw.data(), width, height, reference.data());
         tavi::DemosaicBayerRG8(raw.data(), width, height, fast.data());
         EXPECT_EQ(fast, reference) << width << "x" << height;
+        std::fill(fast.begin(), fast.end(), 0x55);
+        tavi::DemosaicBayerRG8Portable(raw.data(), width, height, fast.data());
+        EXPECT_EQ(fast, reference) << "portable " << width << "x" << height;
+        std::fill(fast.begin(), fast.end(), 0x55);
+        tavi::DemosaicBayerRG8OnThisCore(raw.data(), width, height, fast.data());
+        EXPECT_EQ(fast, reference) << "one core " << width << "x" << height;
     }
 }
 
