@@ -89,7 +89,7 @@ std::vector<float> RandomPoints(std::mt19937& random, size_t count) {
         xyz[3 * n + 1] = lateral(random);
         xyz[3 * n + 2] = n % 17 == 0 ? 0.0f : depth(random);
     }
-    xyz[3] = std::numeric_limits<float>::infinity();
+    if (count > 1) xyz[3] = std::numeric_limits<float>::infinity();
     return xyz;
 }
 
