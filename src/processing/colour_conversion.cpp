@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "TaviSDK/GigeCamera.h"
 #include "processing/cloud_frame.h"
@@ -237,9 +238,11 @@ struct YuvTables {
     std::array<uint8_t, 1024> clamp;        // clamp(x) at x + 512
 };
 
-const YuvTables& Tables() {
-    static const YuvTables* tables = [] {
-        auto* built = new YuvTables;
+// Null when the tables cannot be had; the exact formula then does all the work.
+const YuvTables* Tables() {
+    static const YuvTables* tables = []() -> const YuvTables* {
+        auto* built = new (std::nothrow) YuvTables;
+        if (built == nullptr) return nullptr;
         for (int u = 0; u < 256; ++u)
             for (int v = 0; v < 256; ++v)
                 built->chroma[static_cast<size_t>(u << 8 | v)] = TermsOf(u - 128, v - 128);
@@ -247,7 +250,7 @@ const YuvTables& Tables() {
             built->clamp[static_cast<size_t>(x + 512)] = static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x);
         return built;
     }();
-    return *tables;
+    return tables;
 }
 
 }  // namespace
@@ -291,12 +294,13 @@ void YuyvToRgbReference(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
 }
 
 void YuyvToRgbPortable(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
-    const YuvTables& tables = Tables();
-    const uint8_t* clamp = tables.clamp.data() + 512;
+    const YuvTables* tables = Tables();
+    if (tables == nullptr) return YuyvToRgbReference(yuyv, groups, rgb);
+    const uint8_t* clamp = tables->clamp.data() + 512;
     for (size_t g = 0; g < groups; ++g) {
         const uint8_t* in = yuyv + 4 * g;
         uint8_t* out = rgb + 6 * g;
-        const ChromaTerms& terms = tables.chroma[static_cast<size_t>(in[1] << 8 | in[3])];
+        const ChromaTerms& terms = tables->chroma[static_cast<size_t>(in[1] << 8 | in[3])];
         if (terms.exact_only) {
             YuvPixel(in[0], in[1] - 128, in[3] - 128, out);
             YuvPixel(in[2], in[1] - 128, in[3] - 128, out + 3);

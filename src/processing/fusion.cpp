@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/feature_access.h"
@@ -156,11 +156,15 @@ float* DecodedCloud(const PhotoInfo& cloud) {
     return xyz;
 }
 
+struct FreeBlock {
+    void operator()(void* block) const { std::free(block); }
+};
+using HeapBytes = std::unique_ptr<uint8_t, FreeBlock>;
+
 // The colour frame as 3-byte pixels: RGB8 as it is, the others expanded into `expanded`. YUV422_8 is
 // converted in place to RGB8 first. 0, -59 for a format without colours, -2 for a payload that does
-// not hold the pixels.
-int ColourPixelsOf(cameralog* log, PhotoInfo& colour, std::vector<uint8_t>& expanded,
-                   const uint8_t** pixels) {
+// not hold the pixels or no memory for the expansion.
+int ColourPixelsOf(cameralog* log, PhotoInfo& colour, HeapBytes& expanded, const uint8_t** pixels) {
     if (colour.pixel_format == kPixelYUV422_8) {
         const int converted = ConvertYuyvFrame(log, &colour);
         if (converted != TAVI_OK) return converted;
@@ -173,16 +177,19 @@ int ColourPixelsOf(cameralog* log, PhotoInfo& colour, std::vector<uint8_t>& expa
             return TAVI_OK;
         case kPixelRGB565p:
             if (!PayloadHoldsPixels(colour, 2)) return TAVI_ERR_INVALID_ARGUMENT;
-            expanded.resize(count * kRgbBytes);
-            for (size_t n = 0; n < count; ++n) ExpandRgb565(colour.data + 2 * n, &expanded[n * kRgbBytes]);
-            *pixels = expanded.data();
+            expanded.reset(static_cast<uint8_t*>(std::malloc(count * kRgbBytes + 1)));
+            if (!expanded) return TAVI_ERR_INVALID_ARGUMENT;
+            for (size_t n = 0; n < count; ++n)
+                ExpandRgb565(colour.data + 2 * n, expanded.get() + n * kRgbBytes);
+            *pixels = expanded.get();
             return TAVI_OK;
         case kPixelMono8:
             if (!PayloadHoldsPixels(colour, 1)) return TAVI_ERR_INVALID_ARGUMENT;
-            expanded.resize(count * kRgbBytes);
+            expanded.reset(static_cast<uint8_t*>(std::malloc(count * kRgbBytes + 1)));
+            if (!expanded) return TAVI_ERR_INVALID_ARGUMENT;
             for (size_t n = 0; n < count; ++n)
-                std::memset(&expanded[n * kRgbBytes], colour.data[n], kRgbBytes);
-            *pixels = expanded.data();
+                std::memset(expanded.get() + n * kRgbBytes, colour.data[n], kRgbBytes);
+            *pixels = expanded.get();
             return TAVI_OK;
         default:
             return TAVI_ERR_FUSION_FORMAT;
@@ -225,14 +232,14 @@ int GigeCamera::FusionImageTo3D(PhotoInfo& colour, PhotoInfo& cloud, float* fuse
             TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    std::vector<uint8_t> expanded;
+    tavi::HeapBytes expanded;
     const uint8_t* pixels = nullptr;
     const int colours = tavi::ColourPixelsOf(&log, *colour_frame, expanded, &pixels);
     if (colours == TAVI_ERR_FUSION_FORMAT) return colours;
     if (colours != TAVI_OK) {
         TAVI_LOG_ERROR(&log,
-                       "[function:FusionImageTo3D] The payload of the colour frame does not hold its %ux%u "
-                       "pixels, error code: %d",
+                       "[function:FusionImageTo3D] The colour frame's %ux%u pixels cannot be read (payload "
+                       "too small or no memory), error code: %d",
                        colour_frame->width, colour_frame->height, colours);
         return colours;
     }
