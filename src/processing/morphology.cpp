@@ -1,5 +1,7 @@
 #include "processing/morphology.h"
 
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +27,110 @@ void RowTriples(const int* row, size_t width, int64_t* sums) {
                   static_cast<int64_t>(row[x + 1]);
 }
 
+// ---- masks whose values are small enough for 32-bit sums (every real mask: 0 and 255) ----------
+
+// Nine values of at most 2^26 in magnitude sum to less than 2^30.
+constexpr int32_t kNarrowLimit = 1 << 26;
+
+typedef int32_t Ints8 __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline Ints8 Load8(const int* at) {
+    Ints8 values;
+    std::memcpy(&values, at, sizeof values);
+    return values;
+}
+
+__attribute__((always_inline)) inline bool AllNarrow(const int* mask, size_t count) {
+    Ints8 outside{};
+    const Ints8 limit = Ints8{} + kNarrowLimit;
+    size_t n = 0;
+    for (; n + 8 <= count; n += 8) {
+        const Ints8 values = Load8(mask + n);
+        outside |= (values > limit) | (values < -limit);
+    }
+    bool narrow = true;
+    for (int lane = 0; lane < 8; ++lane) narrow &= outside[lane] == 0;
+    for (; n < count; ++n) narrow &= mask[n] <= kNarrowLimit && mask[n] >= -kNarrowLimit;
+    return narrow;
+}
+
+// One interior row of the result, eight columns per step: the 3 x 3 sum (dilation) or the cross's
+// sum (erosion) against the operation's threshold.
+template <bool kCross>
+__attribute__((always_inline)) inline void NarrowRow(const int* up, const int* row, const int* down, int* out,
+                                                     size_t width) {
+    size_t x = 1;
+    for (; x + 9 <= width; x += 8) {
+        Ints8 hit;
+        if constexpr (kCross) {
+            const Ints8 sum =
+                Load8(up + x) + Load8(row + x - 1) + Load8(row + x) + Load8(row + x + 1) + Load8(down + x);
+            hit = sum >= static_cast<int32_t>(kErosionThreshold);
+        } else {
+            const Ints8 sum = Load8(up + x - 1) + Load8(up + x) + Load8(up + x + 1) + Load8(row + x - 1) +
+                              Load8(row + x) + Load8(row + x + 1) + Load8(down + x - 1) + Load8(down + x) +
+                              Load8(down + x + 1);
+            hit = sum > 0;
+        }
+        const Ints8 result = hit & kMarked;
+        std::memcpy(out + x, &result, sizeof result);
+    }
+    for (; x + 1 < width; ++x) {
+        const int64_t sum = kCross ? int64_t{up[x]} + row[x - 1] + row[x] + row[x + 1] + down[x]
+                                   : int64_t{up[x - 1]} + up[x] + up[x + 1] + row[x - 1] + row[x] +
+                                         row[x + 1] + down[x - 1] + down[x] + down[x + 1];
+        out[x] = (kCross ? sum >= kErosionThreshold : sum > 0) ? kMarked : 0;
+    }
+}
+
+template <bool kCross>
+__attribute__((always_inline)) inline void NarrowRows(const int* mask, size_t width, size_t height,
+                                                      int* result) {
+    for (size_t y = 1; y + 1 < height; ++y) {
+        const int* row = mask + y * width;
+        NarrowRow<kCross>(row - width, row, row + width, result + y * width, width);
+    }
+}
+
+void NarrowDilatePortable(const int* mask, size_t width, size_t height, int* result) {
+    NarrowRows<false>(mask, width, height, result);
+}
+void NarrowErodePortable(const int* mask, size_t width, size_t height, int* result) {
+    NarrowRows<true>(mask, width, height, result);
+}
+bool AllNarrowPortable(const int* mask, size_t count) { return AllNarrow(mask, count); }
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void NarrowDilateAvx2(const int* mask, size_t width, size_t height,
+                                                      int* result) {
+    NarrowRows<false>(mask, width, height, result);
+}
+__attribute__((target("avx2"))) void NarrowErodeAvx2(const int* mask, size_t width, size_t height,
+                                                     int* result) {
+    NarrowRows<true>(mask, width, height, result);
+}
+__attribute__((target("avx2"))) bool AllNarrowAvx2(const int* mask, size_t count) {
+    return AllNarrow(mask, count);
+}
+#endif
+
+struct NarrowKernels {
+    bool (*all_narrow)(const int*, size_t);
+    void (*dilate)(const int*, size_t, size_t, int*);
+    void (*erode)(const int*, size_t, size_t, int*);
+};
+
+const NarrowKernels& Kernels() {
+    static const NarrowKernels kernels = [] {
+#if defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2"))
+            return NarrowKernels{AllNarrowAvx2, NarrowDilateAvx2, NarrowErodeAvx2};
+#endif
+        return NarrowKernels{AllNarrowPortable, NarrowDilatePortable, NarrowErodePortable};
+    }();
+    return kernels;
+}
+
 }  // namespace
 
 void DilateReference(const int* mask, uint32_t width, uint32_t height, int* result) {
@@ -43,6 +149,8 @@ void DilateReference(const int* mask, uint32_t width, uint32_t height, int* resu
 void Dilate(const int* mask, uint32_t width, uint32_t height, int* result) {
     std::memset(result, 0, size_t{width} * height * sizeof(int));
     if (!HasInterior(width, height)) return;
+    if (Kernels().all_narrow(mask, size_t{width} * height))
+        return Kernels().dilate(mask, width, height, result);
     const size_t w = width;
     // Three rows of horizontal sums, rotated as the window moves down.
     auto* sums = static_cast<int64_t*>(std::calloc(3 * w, sizeof(int64_t)));
@@ -83,6 +191,8 @@ void ErodeCrossReference(const int* mask, uint32_t width, uint32_t height, int* 
 void ErodeCross(const int* mask, uint32_t width, uint32_t height, int* result) {
     std::memset(result, 0, size_t{width} * height * sizeof(int));
     if (!HasInterior(width, height)) return;
+    if (Kernels().all_narrow(mask, size_t{width} * height))
+        return Kernels().erode(mask, width, height, result);
     const size_t w = width;
     for (size_t y = 1; y + 1 < height; ++y) {
         const int* up = mask + (y - 1) * w;
