@@ -273,10 +273,11 @@ int main(int argc, char** argv) {
             (cv::Mat_<double>(1, 5) << calibration.distortion[0], calibration.distortion[1],
              calibration.distortion[2], calibration.distortion[3], calibration.distortion[4]);
         std::vector<cv::Point2f> projected;
-        Row("projection to pixels", project, "cv::projectPoints",
-            BestMilliseconds(std::max(1, runs / 2), [&] {
-                cv::projectPoints(object, rvec, tvec, camera_matrix, distortion, projected);
-            }));
+        const double opencv = BestMilliseconds(std::max(1, runs / 2), [&] {
+            cv::projectPoints(object, rvec, tvec, camera_matrix, distortion, projected);
+        });
+        Row("projection to pixels", project, "cv::projectPoints", opencv);
+        Row("fusion (colour every point)", fuse, "cv::projectPoints alone", opencv);
     }
 #else
     Missing("projection to pixels", "cv::projectPoints");
