@@ -82,34 +82,43 @@ TAVI_COLOUR_VECTORS inline void DemosaicSixteen(const uint8_t* a, const uint8_t*
 
 // ---- YUYV ------------------------------------------------------------------------------------------
 
-// A chroma term within this much of an integer may round differently in the exact formula; the
-// single-precision term here is within 5e-5 of the double one.
-constexpr float kNearInteger = 2e-4f;
+// The chroma terms in fixed point, 2^23 per unit, from one multiply-add of the centred (U, V) pairs
+// per half of each coefficient: c x 2^23 = hi x 2^15 + lo with 16-bit hi and lo. The rounding of lo
+// puts the term within 1.6e-5 of the exact one; a term within 2e-4 of an integer may round
+// differently in the exact formula and is left to it.
+struct FixedCoefficient {
+    int16_t hi_u, hi_v, lo_u, lo_v;
+};
+
+constexpr int16_t HighPart(double c) { return static_cast<int16_t>(c * 256 + (c < 0 ? -0.5 : 0.5)); }
+constexpr int16_t LowPart(double c) {
+    const double rest = (c * 256 - HighPart(c)) * 32768;
+    return static_cast<int16_t>(rest + (rest < 0 ? -0.5 : 0.5));
+}
+constexpr FixedCoefficient Fixed(double cu, double cv) {
+    return {HighPart(cu), HighPart(cv), LowPart(cu), LowPart(cv)};
+}
+
+constexpr int kFractionBits = 23;
+constexpr int32_t kNearInteger = 1678;  // 2e-4 x 2^23
 
 struct ChromaOffsets {
     __m256i offset;  // floor of the term, eight groups as 32-bit lanes
-    __m256 near;     // all ones where the term is too close to an integer
+    __m256i near;    // all ones where the term is too close to an integer
 };
 
 // The term is moved up by the margin first: one comparison then finds both sides of an integer, and
 // wherever it finds neither, the floor of the moved term is the floor of the term.
-TAVI_COLOUR_VECTORS inline ChromaOffsets Term(__m256 u, __m256 v, float cu, float cv) {
-    const __m256 term =
-        _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(cv), v), _mm256_mul_ps(_mm256_set1_ps(cu), u));
-    const __m256 moved = _mm256_add_ps(term, _mm256_set1_ps(kNearInteger));
-    const __m256 floor = _mm256_floor_ps(moved);
-    const __m256 near =
-        _mm256_cmp_ps(_mm256_sub_ps(moved, floor), _mm256_set1_ps(2 * kNearInteger), _CMP_LT_OQ);
-    return {_mm256_cvtps_epi32(floor), near};
-}
-
-// Eight groups' 32-bit offsets as sixteen pixels' 16-bit offsets, added to the pixels' Y and clamped.
-TAVI_COLOUR_VECTORS inline __m128i Channel(__m128i y_first, __m128i y_second, __m256i offset) {
-    const __m128i groups =
-        _mm_packs_epi32(_mm256_castsi256_si128(offset), _mm256_extracti128_si256(offset, 1));
-    const __m128i first = _mm_add_epi16(y_first, _mm_unpacklo_epi16(groups, groups));
-    const __m128i second = _mm_add_epi16(y_second, _mm_unpackhi_epi16(groups, groups));
-    return _mm_packus_epi16(first, second);
+TAVI_COLOUR_VECTORS inline ChromaOffsets Term(__m256i uv, FixedCoefficient c) {
+    const __m256i high =
+        _mm256_madd_epi16(uv, _mm256_set1_epi32((c.hi_v << 16) | static_cast<uint16_t>(c.hi_u)));
+    const __m256i low =
+        _mm256_madd_epi16(uv, _mm256_set1_epi32((c.lo_v << 16) | static_cast<uint16_t>(c.lo_u)));
+    const __m256i moved =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(high, 15), low), _mm256_set1_epi32(kNearInteger));
+    const __m256i fraction = _mm256_and_si256(moved, _mm256_set1_epi32((1 << kFractionBits) - 1));
+    return {_mm256_srai_epi32(moved, kFractionBits),
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * kNearInteger), fraction)};
 }
 
 // Eight groups; returns a bit per group that needs the exact formula instead.
@@ -117,22 +126,26 @@ TAVI_COLOUR_VECTORS inline int YuyvEight(const uint8_t* in, uint8_t* out) {
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
     const __m128i low_bytes = _mm_set1_epi16(0x00FF);
-    const __m128i y_first = _mm_and_si128(first, low_bytes), y_second = _mm_and_si128(second, low_bytes);
-    // Per group a 32-bit lane (V << 16) | U after taking the odd bytes.
-    const __m256i chroma = _mm256_set_m128i(_mm_srli_epi16(second, 8), _mm_srli_epi16(first, 8));
-    const __m256i bias = _mm256_set1_epi32(128);
-    const __m256i u_int = _mm256_sub_epi32(_mm256_and_si256(chroma, _mm256_set1_epi32(0xFFFF)), bias);
-    const __m256i v_int = _mm256_sub_epi32(_mm256_srli_epi32(chroma, 16), bias);
-    const __m256 u = _mm256_cvtepi32_ps(u_int), v = _mm256_cvtepi32_ps(v_int);
-    const ChromaOffsets red = Term(u, v, -0.00093f, 1.401687f);
-    const ChromaOffsets green = Term(u, v, -0.3437f, -0.71417f);
-    const ChromaOffsets blue = Term(u, v, 1.77216f, -0.00099f);
-    StoreRgb(out, Channel(y_first, y_second, red.offset), Channel(y_first, y_second, green.offset),
-             Channel(y_first, y_second, blue.offset));
+    // Sixteen pixels' Y, and per group the 16-bit pair (U - 128, V - 128).
+    const __m256i y = _mm256_set_m128i(_mm_and_si128(second, low_bytes), _mm_and_si128(first, low_bytes));
+    const __m256i uv = _mm256_sub_epi16(_mm256_set_m128i(_mm_srli_epi16(second, 8), _mm_srli_epi16(first, 8)),
+                                        _mm256_set1_epi16(128));
+    const ChromaOffsets red = Term(uv, Fixed(-0.00093, 1.401687));
+    const ChromaOffsets green = Term(uv, Fixed(-0.3437, -0.71417));
+    const ChromaOffsets blue = Term(uv, Fixed(1.77216, -0.00099));
+    // Each group's offset twice, once per pixel, added to the pixels' Y and clamped to a byte.
+    const __m256i red_green = _mm256_packs_epi32(red.offset, green.offset);
+    const __m256i blue_blue = _mm256_packs_epi32(blue.offset, blue.offset);
+    const __m256i r = _mm256_add_epi16(y, _mm256_unpacklo_epi16(red_green, red_green));
+    const __m256i g = _mm256_add_epi16(y, _mm256_unpackhi_epi16(red_green, red_green));
+    const __m256i b = _mm256_add_epi16(y, _mm256_unpacklo_epi16(blue_blue, blue_blue));
+    const __m256i rg = _mm256_permute4x64_epi64(_mm256_packus_epi16(r, g), 0xD8);
+    const __m256i bb = _mm256_permute4x64_epi64(_mm256_packus_epi16(b, b), 0x08);
+    StoreRgb(out, _mm256_castsi256_si128(rg), _mm256_extracti128_si256(rg, 1), _mm256_castsi256_si128(bb));
     // Grey (U = V = 128) makes every term exactly 0, which the sum above gives exactly.
-    const __m256i grey = _mm256_cmpeq_epi32(_mm256_or_si256(u_int, v_int), _mm256_setzero_si256());
-    const __m256i near = _mm256_andnot_si256(
-        grey, _mm256_castps_si256(_mm256_or_ps(_mm256_or_ps(red.near, green.near), blue.near)));
+    const __m256i grey = _mm256_cmpeq_epi32(uv, _mm256_setzero_si256());
+    const __m256i near =
+        _mm256_andnot_si256(grey, _mm256_or_si256(_mm256_or_si256(red.near, green.near), blue.near));
     return _mm256_movemask_ps(_mm256_castsi256_ps(near));
 }
 
