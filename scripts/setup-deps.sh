@@ -10,13 +10,13 @@ packages=(
     clang clang-format clang-tidy libclang-rt-14-dev
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-pyftpdlib python3-gi gir1.2-aravis-0.8 aravis-tools-cli
+    python3 python3-pyftpdlib python3-pil python3-gi gir1.2-aravis-0.8 aravis-tools-cli
     iproute2 util-linux tcpdump procps
 )
 # Optional: Aravis as the stream benchmark's baseline; PCL as the point-cloud benchmark's baseline and
-# for the check that PCD/PLY files load in a real reader (scripts/check-cloud-files.sh). Nothing else
-# needs them.
-baseline_packages=(libpcl-dev libaravis-dev)
+# for the check that PCD/PLY files load in a real reader (scripts/check-cloud-files.sh); OpenCV as the
+# image benchmark's baseline. Nothing else needs them.
+baseline_packages=(libpcl-dev libaravis-dev libopencv-dev)
 if [ "${1:-}" = "--with-baselines" ]; then
     packages+=("${baseline_packages[@]}")
 fi

@@ -193,6 +193,56 @@ class TAVI_API GigeCamera {
     int GetCloudPlane(PhotoInfo& frame, short* plane, int axis);
 
   public:
+    // ---- colour conversion -----------------------------------------------------------------------
+    // Turns a BayerRG8 or YUV422_8 frame into RGB8 in place; any other format is left as it is. The
+    // Bayer path replaces `frame.data` with a new C-heap block (the old one is freed, so it must come
+    // from malloc); the YUYV path writes width x height x 3 bytes into the frame's own buffer.
+    void RawdataToRgb888(PhotoInfo& frame);
+
+  private:
+    void BayerRG8ToRgb888(PhotoInfo& frame);
+    void YuyvToRgb888(PhotoInfo& frame);
+
+  public:
+    // ---- depth and colour fusion -----------------------------------------------------------------
+    // Colours every cloud point with the colour image's pixel it projects to: width x height records
+    // of X, Y, Z and the pixel's third, second and first byte (six zeros for a point that misses).
+    int FusionImageTo3D(PhotoInfo& colour, PhotoInfo& cloud, float* fused_points);
+    // Resamples the cloud onto the colour image's pixel grid as a Coord3D_ABC16 frame in `result`,
+    // whose buffer holds colour width x height x 6 bytes.
+    int Fusion3DToRGB(PhotoInfo& colour, PhotoInfo& cloud, PhotoInfo& result);
+
+    // ---- ROI mapping and morphology --------------------------------------------------------------
+    // Marks with 255, in `target_mask` (target width x height ints), every target pixel that sees what
+    // a pixel inside `rect` of the source image sees. 0, or a code when the sensors' calibration or
+    // their CmosIndex registers cannot be had (the mask is then untouched).
+    int ROIPixelMapping(PhotoInfo& cloud, PhotoInfo& source, PhotoInfo& target, RoiPoint& rect,
+                        int* target_mask);
+    // 3 x 3 dilation and cross-shaped erosion of a width x height mask; the border ends up 0.
+    void PixelSwell(int* mask, PhotoInfo& frame);
+    void PixelCorrosion(int* mask, PhotoInfo& frame);
+    // The rectangle spanned by the marked pixels of the mask.
+    void ROIMappingCoordinate(int* mask, PhotoInfo& frame, RoiPoint& rect);
+
+    // ---- image files -----------------------------------------------------------------------------
+    // Mono8, RGB8 and RGB565p frames as BMP files; BayerRG8 and YUV422_8 frames are converted to RGB8
+    // in place first and stay converted.
+    int SaveToBMP(PhotoInfo& frame, char* path);
+    // The Z plane of a Coord3D_ABC16 frame as a 16-bit grey PNG.
+    int SaveDepthToPng(PhotoInfo& frame, char* path);
+    // A plane taken from a cloud before (width x height samples, most significant byte first).
+    int SaveCloudPlane(PhotoInfo& frame, short* plane, char* path);
+
+  private:
+    int SaveGrayImageToBmp(PhotoInfo& frame, char* path);
+    int SaveRgb888ToBmp(PhotoInfo& frame, char* path);
+    int SaveRgb565ToBmp(PhotoInfo& frame, char* path);
+    int SaveBayerRG8ToBmp(PhotoInfo& frame, char* path);
+    int SaveYuyvRgbToBmp(PhotoInfo& frame, char* path);
+    // The calibration record of the sensor behind `channel`, or null with a logged code in `*code`.
+    const CmosCalibration* CalibrationOfChannel(const char* function, uint16_t channel, int* code);
+
+  public:
     // ---- state shared by the camera's subsystems -------------------------------------------------
     std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)
     std::thread heartbeat_thread;
