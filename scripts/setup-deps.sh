@@ -14,7 +14,7 @@ packages=(
 # Optional: Aravis as the stream benchmark's baseline; PCL as the point-cloud benchmark's baseline and
 # for the check that PCD/PLY files load in a real reader (scripts/check-cloud-files.sh). Nothing else
 # needs them.
-baseline_packages=(libpcl-dev libaravis-dev)
+baseline_packages=(libpcl-dev libaravis-dev libusb-1.0-0-dev)  # aravis-0.8.pc needs libusb-1.0.pc
 if [ "${1:-}" = "--with-baselines" ]; then
     packages+=("${baseline_packages[@]}")
 fi
