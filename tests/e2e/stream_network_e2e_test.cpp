@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,6 +105,27 @@ class StreamNetworkE2E : public ::testing::Test {
         return std::system((std::string("ip link set dev ") + adapter + " " + state).c_str());
     }
 
+    // The namespace's count of UDP datagrams that reached no reader (Udp InErrors).
+    static uint64_t UdpInErrors() {
+        std::ifstream snmp("/proc/self/net/snmp");
+        std::string line, names, values;
+        while (std::getline(snmp, line)) {
+            if (line.rfind("Udp: ", 0) != 0) continue;
+            if (names.empty()) {
+                names = line;
+            } else {
+                values = line;
+                break;
+            }
+        }
+        std::istringstream name_fields(names), value_fields(values);
+        std::string name, value;
+        while (name_fields >> name && value_fields >> value) {
+            if (name == "InErrors") return std::stoull(value);
+        }
+        return 0;
+    }
+
     VirtualCameraControl faults_{std::getenv("TAVI_CAMERA_0_CONTROL")};
     DiscoveryInfo info_{};
     GigeCamera camera_;
@@ -156,6 +179,30 @@ TEST_F(StreamNetworkE2E, LyingLeadersNeverYieldACompleteFrameACrashOrAHugeFile) 
         }
     }
     std::filesystem::remove(path);
+}
+
+TEST_F(StreamNetworkE2E, StreamingCountsNoUdpReceiveErrors) {
+    const uint64_t errors_before = UdpInErrors();
+    ASSERT_EQ(camera_.AcquisitionStart(), 0);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(Capture().reserved, 0u);
+    unsigned received = 0;
+    stream_->GetPacketStatistics(&received, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_GT(received, 1000u);
+    // Neither the UDP socket nor the one kept beside the packet ring turns datagrams into errors.
+    EXPECT_LT(UdpInErrors() - errors_before, 10u);
+}
+
+TEST_F(StreamNetworkE2E, PacketsLargerThanTheMtuArriveInFragmentsAndMakeWholeFrames) {
+    // 4000-byte packets on a 1500-byte segment: the IP layer fragments them, which only the UDP
+    // socket reassembles, so the stream must take it whatever the process may.
+    camera_.StreamOff(0, stream_);
+    stream_ = nullptr;
+    ASSERT_EQ(camera_.WriteRegister(0x0D04, 4000), 0);
+    camera_.packet_size = 4000;
+    ASSERT_EQ(camera_.StreamOn(0, &stream_), 0);
+    stream_->SetMaxBufferLength(16);
+    ASSERT_EQ(camera_.AcquisitionStart(), 0);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(Capture().reserved, 0u) << "frame " << i;
 }
 
 }  // namespace
