@@ -15,8 +15,8 @@ packages=(
 )
 # Optional: Aravis as the stream benchmark's baseline; PCL as the point-cloud benchmark's baseline and
 # for the check that PCD/PLY files load in a real reader (scripts/check-cloud-files.sh); OpenCV as the
-# image benchmark's baseline. Nothing else needs them.
-baseline_packages=(libpcl-dev libaravis-dev libopencv-dev)
+# image benchmark's baseline. Nothing else needs them. aravis-0.8.pc needs libusb-1.0.pc.
+baseline_packages=(libpcl-dev libaravis-dev libusb-1.0-0-dev libopencv-dev)
 if [ "${1:-}" = "--with-baselines" ]; then
     packages+=("${baseline_packages[@]}")
 fi

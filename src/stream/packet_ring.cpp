@@ -23,7 +23,9 @@ namespace {
 // A block is handed over when full or after kBlockRetireMs, so at low rates each block holds about a
 // millisecond: many small blocks let the ring ride out a longer stall of the receive thread.
 constexpr size_t kBlockSize = 256 << 10;
-constexpr uint32_t kMinBlocks = 8;      // 2 MiB: room for bursts of small frames
+// 8 MiB: a block is handed over a millisecond after its first datagram however little it holds,
+// so this many ride out a stall of the receive thread of some 30 ms.
+constexpr uint32_t kMinBlocks = 32;
 constexpr uint32_t kMaxBlocks = 1024;   // 256 MiB: a bound whatever a camera claims
 constexpr uint32_t kFrameSize = 2048;   // what the kernel counts frames in; datagrams may be larger
 constexpr uint32_t kBlockRetireMs = 1;  // a block that is not full is handed over after this

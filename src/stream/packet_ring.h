@@ -27,10 +27,14 @@ class PacketRing {
     uint64_t checksum_failures() const { return checksum_failures_; }
 
     // Hands the UDP payload of every datagram the kernel has passed over, in arrival order, to
-    // `serve(bytes, length, sender)` (sender in host order), and gives the blocks back. The number
-    // of datagrams served.
+    // `serve(bytes, length, sender)` (sender in host order), and gives the blocks back, running
+    // `after_block()` after each. The number of datagrams served.
+    template <class Serve, class AfterBlock>
+    int Drain(Serve&& serve, AfterBlock&& after_block);
     template <class Serve>
-    int Drain(Serve&& serve);
+    int Drain(Serve&& serve) {
+        return Drain(serve, [] {});
+    }
 
   private:
     struct Datagram {
@@ -55,8 +59,8 @@ class PacketRing {
     uint64_t checksum_failures_ = 0;
 };
 
-template <class Serve>
-int PacketRing::Drain(Serve&& serve) {
+template <class Serve, class AfterBlock>
+int PacketRing::Drain(Serve&& serve, AfterBlock&& after_block) {
     int served = 0;
     // At most one turn of the ring, so that time-outs are served even when data never stops.
     for (uint32_t turn = 0; turn < block_count_; ++turn) {
@@ -70,6 +74,7 @@ int PacketRing::Drain(Serve&& serve) {
             ++served;
         }
         ReleaseBlock(block);
+        after_block();
     }
     return served;
 }

@@ -153,10 +153,11 @@ void StreamCore::loop() {
         link_error_reported = false;
         int count = 0;
         if (through_ring_) {
-            count = ring_.Drain([&](const uint8_t* bytes, int length, uint32_t sender) {
-                serve_datagram(bytes, length, sender, now);
-            });
-            serve_queued_on_socket(batch, now);
+            // The socket beside the ring is emptied after every block, so that it never overflows
+            // (and counts errors) while a long run of blocks is served.
+            count = ring_.Drain([&](const uint8_t* bytes, int length,
+                                    uint32_t sender) { serve_datagram(bytes, length, sender, now); },
+                                [&] { serve_queued_on_socket(batch, now); });
         } else {
             count = batch.Receive(peers_.data_socket);
             for (int i = 0; i < count; ++i)
@@ -186,8 +187,9 @@ bool StreamCore::open_packet_ring() {
     } else if (mtu <= 0 || packet_size > static_cast<uint32_t>(mtu)) {
         refusal = "the packets do not fit the adapter's MTU";
     } else if (!net::LocalEndpoint(peers_.data_socket, nullptr, &local_port) ||
-               !ring_.Open(adapter_address_, local_port,
-                           RingBytesFor(config, shared.settings.max_buffer_length.load() + kFramesInFlight))) {
+               !ring_.Open(
+                   adapter_address_, local_port,
+                   RingBytesFor(config, shared.settings.max_buffer_length.load() + kFramesInFlight))) {
         refusal = "the process may not open a packet ring";
     }
     if (refusal != nullptr) {
