@@ -75,7 +75,8 @@ int ReadGeometry(GigeCamera* camera, unsigned short channel, ChannelGeometry* ge
 }
 
 bool NegotiatedPacketSizeUsable(const GigeCamera* camera) {
-    return camera->packet_size >= kSmallestNegotiatedPacket && camera->packet_size <= static_cast<int>(tavi::gvcp::kScpsSizeMask);
+    return camera->packet_size >= kSmallestNegotiatedPacket &&
+           camera->packet_size <= static_cast<int>(tavi::gvcp::kScpsSizeMask);
 }
 
 // The packet size negotiated at connection; a stored failure code (or anything smaller than a
