@@ -24,5 +24,15 @@ add_test(NAME e2e.discovery.hostile_answers
             --adapter tv0,169.254.1.1/16,mtu=1500
             --camera "tv0,169.254.1.10/16,--serial TVH001 --mac 02:54:56:00:00:21"
             -- $<TARGET_FILE:tavi_e2e_discovery> --gtest_filter=HostileAnswers.*)
+add_test(NAME e2e.discovery.flood
+    COMMAND ${TAVI_NETNS_RUN}
+            --adapter tv0,169.254.1.1/16,mtu=1500
+            --camera "tv0,169.254.1.10/16,--serial TVR001 --mac 02:54:56:00:00:31"
+            --camera "tv0,169.254.1.11/16,--serial TVX001 --mac 02:54:56:00:00:32"
+            -- $<TARGET_FILE:tavi_e2e_discovery> --gtest_filter=Flood.*)
+# Only the loopback interface: no adapter to search through.
+add_test(NAME e2e.discovery.no_adapter
+    COMMAND ${TAVI_NETNS_RUN} -- $<TARGET_FILE:tavi_e2e_discovery> --gtest_filter=NoAdapter.*)
 set_tests_properties(e2e.discovery.two_adapters e2e.discovery.foreign_subnet e2e.discovery.hostile_answers
+    e2e.discovery.flood e2e.discovery.no_adapter
     PROPERTIES LABELS e2e TIMEOUT 120)
