@@ -70,6 +70,9 @@ class TAVI_API GigeCamera {
     static unsigned int HeartBeat(void* camera);
     // Writes the largest unfragmented packet size into every stream channel; the size or a code.
     int GetPacketSize();
+    // How many stream channels the description declares (its channel selector's range), at most 512.
+    int DeclaredStreamChannels();
+    int Connect(DiscoveryInfo* info);
     int ConnectSteps(DiscoveryInfo* info);
     int TakeControl();
     int StartHeartbeat();
@@ -92,10 +95,16 @@ class TAVI_API GigeCamera {
     int GetNodeIncValue(const char* name);
     void GetCameraXMLNodeNames(std::vector<std::string>* names);
     // Copies the node's Length bytes of camera memory to `destination`; zeros when the read fails.
+    // A Length beyond 4096 bytes is refused with a log line and leaves `destination` untouched.
     void ReadStringRegister(const char* name, char* destination);
+    // The same into a buffer of `capacity` bytes: at most capacity - 1 bytes of the register, always
+    // followed by a zero byte. 0, or -2 (no buffer, or a Length beyond 4096), -11, -21, or the
+    // failed memory read's code (negative).
+    int ReadStringRegister(const char* name, char* destination, size_t capacity);
     int SaveXmlToLocal(std::string directory);
 
   private:
+    int ReadStringBytes(const char* name, char* text, int* length);
     int GetXMLfromCamera();
     int GetNodeProperty(const char* name, const char* property);
     int ReadUrlRegister(unsigned int address, char* url);
@@ -182,4 +191,8 @@ class TAVI_API GigeCamera {
 
   private:
     char* CameraIP(unsigned int ip);
+    // The process that created the object: a child made by fork() shares its camera, socket and log
+    // with the parent, so its destructor releases nothing the parent still uses.
+    int owner_process_id_;
+    void ForgetInForkedChild();
 };

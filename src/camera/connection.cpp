@@ -2,6 +2,7 @@
 // the packet size, starting the heartbeat), disconnecting it, and the stand-alone CCP query.
 
 #include <cstring>
+#include <exception>
 #include <system_error>
 
 #include "TaviSDK/GigeCamera.h"
@@ -40,6 +41,28 @@ int GigeCamera::CameraConnect(DiscoveryInfo* info) {
                        TAVI_ERR_NOT_CONNECTED);
         return TAVI_ERR_NOT_CONNECTED;
     }
+    int code;
+    try {
+        code = Connect(info);
+    } catch (const std::exception& error) {
+        // Memory ran out (a description too large for this PC) or a library below failed: the caller
+        // gets a code, never the exception.
+        AbandonConnection();
+        TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to connect the camera: %.120s error code: %d.",
+                       error.what(), TAVI_ERR_DESCRIPTION_READ);
+        code = TAVI_ERR_DESCRIPTION_READ;
+    } catch (...) {
+        AbandonConnection();
+        TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to connect the camera. error code: %d.",
+                       TAVI_ERR_DESCRIPTION_READ);
+        code = TAVI_ERR_DESCRIPTION_READ;
+    }
+    // A failed connection ends the log's span as a disconnection does.
+    if (code != 0) log_close(&log);
+    return code;
+}
+
+int GigeCamera::Connect(DiscoveryInfo* info) {
     // What a lost connection left behind (its ended heartbeat thread, socket, node map) goes first.
     StopHeartbeat();
     CloseControlSocket();
@@ -129,10 +152,13 @@ int GigeCamera::ConnectSteps(DiscoveryInfo* info) {
                        TAVI_ERR_MTU);
         return TAVI_ERR_MTU;
     }
-    packet_size = GetPacketSize();
-    int code = StartHeartbeat();
+    // The node map comes before the packet size, which asks it how many stream channels there are;
+    // a description that cannot be built also fails the connection before any stream register is
+    // written.
+    int code = BuildNodeMap();
     if (code != 0) return code;
-    code = BuildNodeMap();
+    packet_size = GetPacketSize();
+    code = StartHeartbeat();
     if (code != 0) return code;
     return ReadSensorsCalibration();
 }
@@ -169,8 +195,9 @@ int GigeCamera::ReadSensorsCalibration() {
 }
 
 void GigeCamera::AbandonConnection() {
-    // Control goes back at once, so the camera is not left locked for a heartbeat time-out.
-    WriteRegister(tavi::gvcp::kRegCcp, 0);
+    // Control goes back at once, so the camera is not left locked for a heartbeat time-out; a camera
+    // never controlled, or already lost, is not written.
+    if (connected.load() != 0) WriteRegister(tavi::gvcp::kRegCcp, 0);
     connected = 0;
     StopHeartbeat();
     CloseControlSocket();

@@ -1,6 +1,9 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/node_map.h"
@@ -15,15 +18,39 @@ GigeCamera::GigeCamera()
     : xml_data(static_cast<unsigned char*>(std::calloc(1, 1))),
       adapter_name(static_cast<char*>(std::calloc(kAdapterNameSize, 1))),
       ip_text(static_cast<char*>(std::calloc(kIpTextSize, 1))),
-      node_map(std::make_unique<tavi::NodeMap>()) {}
+      node_map(std::make_unique<tavi::NodeMap>()),
+      owner_process_id_(static_cast<int>(::getpid())) {}
 
 GigeCamera::~GigeCamera() {
-    // No thread may outlive its object: a camera still connected, or lost but not yet released,
-    // is disconnected first.
-    if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket > 0) CameraDisconnect();
+    if (static_cast<int>(::getpid()) != owner_process_id_) {
+        ForgetInForkedChild();
+    } else if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket > 0) {
+        // No thread may outlive its object: a camera still connected, or lost but not yet released,
+        // is disconnected first.
+        CameraDisconnect();
+    }
+    log_close(&log);  // a failed connection leaves nothing open either
     std::free(xml_data);
     std::free(adapter_name);
     std::free(ip_text);
+}
+
+void GigeCamera::ForgetInForkedChild() {
+    // The heartbeat thread lives in the parent only: the handle is parked where nobody joins it.
+    // Writing CCP would take control away from the parent, and closing the log would write the
+    // parent's unflushed lines a second time; the socket descriptor is the child's own copy.
+    if (heartbeat_thread.joinable()) new std::thread(std::move(heartbeat_thread));
+    // The parent's threads may have been waiting or holding a lock at the fork: in the child those
+    // waits never end, and destroying the primitives as they are would wait for them for ever. They
+    // start afresh instead (their old state belongs to the parent).
+    new (&heartbeat_wake) std::condition_variable();
+    new (&heartbeat_pause_lock) std::mutex();
+    new (&command_lock) std::mutex();
+    new (&log.lock) std::mutex();
+    log.file = nullptr;
+    if (control_socket > 0) ::close(control_socket);
+    control_socket = 0;
+    connected = 0;
 }
 
 char* GigeCamera::CameraIP(unsigned int ip) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/node_map.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
@@ -15,8 +16,21 @@ constexpr int kCandidateStep = 1024;
 constexpr size_t kProbeBufferSize = 9216;
 // Opens the path through a host firewall for the camera's test packets.
 constexpr char kFirewallOpener[20] = "movarenti!";
+// GigE Vision numbers stream channels with 9 bits: no camera has more than 512.
+constexpr int kMaxStreamChannels = 512;
 
 }  // namespace
+
+int GigeCamera::DeclaredStreamChannels() {
+    // The channel selector runs from 0 to its Max: that many channels are described.
+    const tavi::DescriptionNode* selector =
+        node_map ? node_map->GetNode("GevStreamChannelSelector") : nullptr;
+    if (selector == nullptr ||
+        (selector->Property("Max") == nullptr && selector->Property("pMax") == nullptr))
+        return kMaxStreamChannels;
+    const int max = GetNodeProperty("GevStreamChannelSelector", "Max");
+    return max >= 0 && max < kMaxStreamChannels ? max + 1 : kMaxStreamChannels;
+}
 
 int GigeCamera::GetPacketSize() {
     using namespace tavi::gvcp;
@@ -101,6 +115,15 @@ int GigeCamera::GetPacketSize() {
     }
     tavi::net::close_udp_socket(probe);
 
+    // The count comes from the camera and drives a register write per channel: it is bounded by what
+    // the standard allows and what the description declares.
+    const int declared = DeclaredStreamChannels();
+    if (channel_count > declared) {
+        TAVI_LOG_WARNING(&log,
+                         "[function:GetPacketSize] The camera reports %d stream channels; %d are described.",
+                         channel_count, declared);
+        channel_count = declared;
+    }
     for (int channel = 0; channel < channel_count; ++channel) {
         code = WriteRegister(StreamChannelRegister(kRegScps, channel), size);
         if (code != 0) {
