@@ -175,3 +175,47 @@ TEST_F(StringRegisterTest, TheBoundedReadNeverWritesPastItsCapacityAndAlwaysTerm
     camera.CameraDisconnect();
     EXPECT_EQ(camera.ReadStringRegister("DeviceUserID", room, sizeof room), -11);
 }
+
+// ---- the stream-channel count --------------------------------------------------------------------
+
+namespace {
+
+size_t ChannelsWritten(FakeCamera& fake) {
+    size_t channels = 0;
+    for (const auto& write : fake.peer.Writes()) {
+        const bool scps = write.address >= 0x0D04 && (write.address - 0x0D04) % 0x40 == 0;
+        channels += scps && (write.value & 0x80000000u) == 0;
+    }
+    return channels;
+}
+
+}  // namespace
+
+TEST(StreamChannelCount, AnAbsurdCountIsBoundedBy512) {
+    FakeCamera fake;
+    ASSERT_TRUE(fake.peer.ok());
+    fake.peer.SetRegister(0x0904, 0x7FFFFFFF);
+    GigeCamera camera;
+    DiscoveryInfo info = fake.Info();
+    ASSERT_EQ(camera.CameraConnect(&info), 0);
+    EXPECT_EQ(ChannelsWritten(fake), 512u);
+}
+
+TEST(StreamChannelCount, TheDescriptionsChannelSelectorBoundsItFurther) {
+    FakeCamera fake;
+    ASSERT_TRUE(fake.peer.ok());
+    std::string xml = tavi::test::kFakeDescription;
+    const std::string port = "<Port Name=\"Device\"/>";
+    xml.replace(
+        xml.find(port), port.size(),
+        "<Integer Name=\"GevStreamChannelSelector\"><Value>0</Value><Min>0</Min><Max>1</Max></Integer>" +
+            port);
+    fake.SetDescription("Local:fake.xml", tavi::test::TextBytes(xml));
+    fake.peer.SetRegister(0x0904, 3000);
+    GigeCamera camera;
+    DiscoveryInfo info = fake.Info();
+    ASSERT_EQ(camera.CameraConnect(&info), 0);
+    EXPECT_EQ(ChannelsWritten(fake), 2u);
+    EXPECT_EQ(fake.WritesTo(0x0D44), std::vector<uint32_t>{1500});
+    EXPECT_TRUE(fake.WritesTo(0x0D84).empty());
+}
