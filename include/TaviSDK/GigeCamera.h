@@ -68,8 +68,11 @@ class TAVI_API GigeCamera {
 
   private:
     static unsigned int HeartBeat(void* camera);
+    void DeclareLost();
     // Writes the largest unfragmented packet size into every stream channel; the size or a code.
     int GetPacketSize();
+    // The next datagram from the camera on the probe socket within the probe's time-out; its size or -1.
+    int ReceiveTestPacket(int probe, uint8_t* buffer, size_t capacity);
     // How many stream channels the description declares (its channel selector's range), at most 512.
     int DeclaredStreamChannels();
     int Connect(DiscoveryInfo* info);
@@ -168,8 +171,13 @@ class TAVI_API GigeCamera {
     std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)
     std::thread heartbeat_thread;
     uint16_t request_id = 0;
-    int control_socket = 0;
+    int control_socket = -1;  // -1: no socket
     std::atomic<int> connected{0};
+    // Set by the heartbeat when it declares the camera lost; every exchange then tries once, so
+    // that the teardown of a gone camera does not wait out three attempts per register write.
+    std::atomic<bool> camera_lost{false};
+    // Datagrams the control socket received that were not the camera's answer (spoofed, stray, late).
+    std::atomic<int> ignored_datagrams{0};
     unsigned char* xml_data = nullptr;  // the description as fetched, followed by one zero byte
     std::string xml_file_name;
     std::string xml_file_type;

@@ -7,6 +7,7 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/node_map.h"
+#include "net/gvcp_ack.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
@@ -74,6 +75,7 @@ int GigeCamera::Connect(DiscoveryInfo* info) {
         log_open(&log, serial);
         TAVI_LOG_INFO(&log, "[function:CameraConnect] cameranumber: %s", serial);
     }
+    camera_lost = false;
     if (info == nullptr || info->camera_ip == 0) {
         TAVI_LOG_ERROR(
             &log,
@@ -214,8 +216,8 @@ void GigeCamera::StopHeartbeat() {
 }
 
 void GigeCamera::CloseControlSocket() {
-    if (control_socket > 0) tavi::net::close_udp_socket(control_socket);
-    control_socket = 0;
+    if (control_socket >= 0) tavi::net::close_udp_socket(control_socket);
+    control_socket = -1;
 }
 
 int GigeCamera::CameraDisconnect() {
@@ -270,7 +272,13 @@ int GigeCamera::GetCameraCCPStatus(DiscoveryInfo* info, int* ccp) {
     flush_socket_buffer(socket);
     send_udp(socket, info->camera_ip, kPort, request, sizeof request);
     uint8_t ack[kRegAckSize] = {};
-    const int received = receive_udp(socket, ack, sizeof ack);
+    ExpectedAck expected;
+    expected.sources[0] = info->camera_ip;
+    expected.ack_code = kReadRegAck;
+    expected.ack_id = GetU16(request, sizeof request, kCmdRequestId);
+    int strays = 0;
+    const int received = ReceiveExpectedAck(socket, ack, sizeof ack, expected, kControlTimeoutMs, &strays);
+    ignored_datagrams += strays;
     tavi::net::close_udp_socket(socket);
     const uint16_t status = GetU16(ack, received > 0 ? static_cast<size_t>(received) : 0, kAckStatus);
     // A success without the value would hand out a CCP the camera never sent.

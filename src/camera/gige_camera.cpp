@@ -24,7 +24,7 @@ GigeCamera::GigeCamera()
 GigeCamera::~GigeCamera() {
     if (static_cast<int>(::getpid()) != owner_process_id_) {
         ForgetInForkedChild();
-    } else if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket > 0) {
+    } else if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket >= 0) {
         // No thread may outlive its object: a camera still connected, or lost but not yet released,
         // is disconnected first.
         CameraDisconnect();
@@ -48,8 +48,8 @@ void GigeCamera::ForgetInForkedChild() {
     new (&command_lock) std::mutex();
     new (&log.lock) std::mutex();
     log.file = nullptr;
-    if (control_socket > 0) ::close(control_socket);
-    control_socket = 0;
+    if (control_socket >= 0) ::close(control_socket);
+    control_socket = -1;
     connected = 0;
 }
 

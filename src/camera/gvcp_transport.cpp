@@ -6,12 +6,14 @@
 #include <thread>
 
 #include "TaviSDK/GigeCamera.h"
+#include "net/gvcp_ack.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr int kAckTimeoutMs = 500;
 constexpr int kRegisterRetryPauseMs = 1000;
 constexpr int kMemoryRetryPauseMs = 200;
 constexpr size_t kDrainBufferSize = 576;
@@ -47,26 +49,43 @@ void GigeCamera::flush_socket_buffer(int socket) {
 
 int GigeCamera::ExchangeCommand(const uint8_t* request, size_t request_size, uint8_t* ack,
                                 size_t ack_capacity, size_t success_size, int retry_pause_ms) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    using namespace tavi::gvcp;
+    // Only the camera's own answer to this very request counts: from its address and GVCP port,
+    // with the acknowledge code of the command and the request's id.
+    ExpectedAck expected;
+    expected.sources[0] = camera_ip;
+    expected.ack_code = static_cast<uint16_t>(GetU16(request, request_size, kCmdCommand) + 1);
+    expected.ack_id = GetU16(request, request_size, kCmdRequestId);
+    // A camera the heartbeat declared lost is asked once: its teardown must not wait out retries.
+    const int attempts = camera_lost.load() ? 1 : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         int received = -1;
+        int ignored = 0;
         {
             std::lock_guard<std::mutex> exchange(command_lock);
             // No socket outside a connection: the attempt fails like an unanswered one.
-            if (control_socket > 0) {
+            if (control_socket >= 0) {
                 flush_socket_buffer(control_socket);
-                send_udp(control_socket, camera_ip, tavi::gvcp::kPort, request,
-                         static_cast<int>(request_size));
-                received = receive_udp(control_socket, ack, static_cast<int>(ack_capacity));
+                send_udp(control_socket, camera_ip, kPort, request, static_cast<int>(request_size));
+                received =
+                    ReceiveExpectedAck(control_socket, ack, ack_capacity, expected, kAckTimeoutMs, &ignored);
             }
         }
-        if (received >= static_cast<int>(tavi::gvcp::kAckHeaderSize)) {
-            const uint16_t status =
-                tavi::gvcp::GetU16(ack, static_cast<size_t>(received), tavi::gvcp::kAckStatus);
+        if (ignored > 0) {
+            ignored_datagrams += ignored;
+            TAVI_LOG_WARNING(
+                &log,
+                "[function:ExchangeCommand] Ignored %d datagrams that were not the camera's answer "
+                "to request %u.",
+                ignored, expected.ack_id);
+        }
+        if (received >= static_cast<int>(kAckHeaderSize)) {
+            const uint16_t status = GetU16(ack, static_cast<size_t>(received), kAckStatus);
             // A success whose acknowledge lacks the value or data asked for would hand out bytes
             // the camera never sent.
             if (status != 0 || received >= static_cast<int>(success_size)) return received;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(retry_pause_ms));
+        if (attempts > 1) std::this_thread::sleep_for(std::chrono::milliseconds(retry_pause_ms));
     }
     return -1;
 }

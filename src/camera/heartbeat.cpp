@@ -29,6 +29,11 @@ void GigeCamera::HeartbeatPause(int milliseconds) {
                             [this] { return connected.load() == 0; });
 }
 
+void GigeCamera::DeclareLost() {
+    camera_lost = true;  // before the flag that callers look at
+    connected = 0;
+}
+
 unsigned int GigeCamera::HeartBeat(void* argument) {
     auto* camera = static_cast<GigeCamera*>(argument);
     cameralog* log = &camera->log;
@@ -41,7 +46,7 @@ unsigned int GigeCamera::HeartBeat(void* argument) {
     }
     camera->heartbeat_timeout = timeout;
     if (timeout < 0) {
-        camera->connected = 0;
+        camera->DeclareLost();
         TAVI_LOG_INFO(log, "[function:HeartBeat] The camera heart beat timeout.");
         return 0;
     }
@@ -50,7 +55,7 @@ unsigned int GigeCamera::HeartBeat(void* argument) {
         int ccp = 0;
         const int read = camera->ReadRegister(tavi::gvcp::kRegCcp, &ccp);
         if (read == TAVI_ERR_READ_REGISTER) {
-            camera->connected = 0;
+            camera->DeclareLost();
             TAVI_LOG_INFO(log, "[function:HeartBeat] The PC does not receive camera data.");
             return 0;
         }
@@ -60,11 +65,11 @@ unsigned int GigeCamera::HeartBeat(void* argument) {
             // again would keep this thread alive for ever.
             last_ok = Clock::now();
         } else if (read == 0 && MillisecondsSince(last_ok) >= allowed) {
-            camera->connected = 0;
+            camera->DeclareLost();
             TAVI_LOG_INFO(log, "[function:HeartBeat] The camera receive data heart beat timeout.");
             return 0;
         } else if (MillisecondsSince(last_ok) >= allowed) {
-            camera->connected = 0;
+            camera->DeclareLost();
             TAVI_LOG_INFO(log, "[function:HeartBeat] The camera has timed out while receiving data.");
             return 0;
         }

@@ -1,6 +1,7 @@
 // Packet-size negotiation: the largest stream packet that reaches the PC unfragmented, found by
 // asking the camera for test packets of falling sizes, then written into every stream channel.
 
+#include <chrono>
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
@@ -20,6 +21,23 @@ constexpr char kFirewallOpener[20] = "movarenti!";
 constexpr int kMaxStreamChannels = 512;
 
 }  // namespace
+
+int GigeCamera::ReceiveTestPacket(int probe, uint8_t* buffer, size_t capacity) {
+    // Only the camera's test packet counts (from any of its ports: the stream source port is optional);
+    // a datagram from anyone else is dropped and the wait goes on within the probe's time-out.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kProbeTimeoutMs);
+    while (true) {
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0 || !tavi::net::WaitReadable(probe, static_cast<int>(remaining.count())))
+            return -1;
+        uint32_t sender = 0;
+        const int size =
+            tavi::net::ReceiveUdpFrom(probe, buffer, static_cast<int>(capacity), &sender, nullptr);
+        if (size >= 0 && sender == camera_ip) return size;
+        ++ignored_datagrams;
+    }
+}
 
 int GigeCamera::DeclaredStreamChannels() {
     // The channel selector runs from 0 to its Max: that many channels are described.
@@ -108,7 +126,7 @@ int GigeCamera::GetPacketSize() {
                 code);
             continue;
         }
-        if (receive_udp(probe, received, sizeof received) == candidate) {
+        if (ReceiveTestPacket(probe, received, sizeof received) == candidate) {
             size = candidate;
             break;
         }
