@@ -3,7 +3,6 @@
 // and the processing and export operations on the frames it delivers.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,8 +16,10 @@
 
 class GigeStream;
 namespace tavi {
+class ControlChannel;
+class Heartbeat;
 class NodeMap;
-}
+}  // namespace tavi
 
 // Calibration of one sensor: 104 floats; slots beyond the used ones are zero.
 struct CmosCalibration {
@@ -47,14 +48,6 @@ class TAVI_API GigeCamera {
     int ReadMem(unsigned int address, unsigned short count, char* buffer);
     // Writes the low 16 bits of `value`; kept for completeness, nothing calls it.
     int WriteMem(unsigned int address, unsigned short count, unsigned int value);
-    // Discards every datagram already waiting on the socket.
-    void flush_socket_buffer(int socket);
-    uint16_t NextRequestId();
-    // Sends `request` and receives its acknowledge, up to three attempts under the command lock,
-    // pausing `retry_pause_ms` after each failed one. An acknowledge shorter than `success_size`
-    // with status 0, or shorter than a header, counts as none. The acknowledge's size, or -1.
-    int ExchangeCommand(const uint8_t* request, size_t request_size, uint8_t* ack, size_t ack_capacity,
-                        size_t success_size, int retry_pause_ms);
     friend struct GigeCameraTestPeer;  // unit tests reach the private steps
 
   public:
@@ -68,7 +61,6 @@ class TAVI_API GigeCamera {
 
   private:
     static unsigned int HeartBeat(void* camera);
-    void DeclareLost();
     // Writes the largest unfragmented packet size into every stream channel; the size or a code.
     int GetPacketSize();
     // The next datagram from the camera on the probe socket within the probe's time-out; its size or -1.
@@ -84,10 +76,6 @@ class TAVI_API GigeCamera {
     void AbandonConnection();
     void StopHeartbeat();
     void CloseControlSocket();
-    // Sleeps one heartbeat period, or less when the connection is being closed.
-    void HeartbeatPause(int milliseconds);
-    std::mutex heartbeat_pause_lock;
-    std::condition_variable heartbeat_wake;
 
   public:
     // ---- device description and node access ------------------------------------------------------
@@ -173,11 +161,6 @@ class TAVI_API GigeCamera {
     uint16_t request_id = 0;
     int control_socket = -1;  // -1: no socket
     std::atomic<int> connected{0};
-    // Set by the heartbeat when it declares the camera lost; every exchange then tries once, so
-    // that the teardown of a gone camera does not wait out three attempts per register write.
-    std::atomic<bool> camera_lost{false};
-    // Datagrams the control socket received that were not the camera's answer (spoofed, stray, late).
-    std::atomic<int> ignored_datagrams{0};
     unsigned char* xml_data = nullptr;  // the description as fetched, followed by one zero byte
     std::string xml_file_name;
     std::string xml_file_type;
@@ -187,7 +170,7 @@ class TAVI_API GigeCamera {
     std::atomic<int> heartbeat_timeout{0};
     uint32_t camera_ip = 0;
     uint32_t pc_ip = 0;
-    char* adapter_name = nullptr;  // 256 bytes
+    char* adapter_name = nullptr;  // kAdapterNameSize bytes
     cameralog log;
     std::vector<CmosCalibration> calibration;
     int cmos_count = 0;
@@ -198,7 +181,14 @@ class TAVI_API GigeCamera {
     static uint32_t GetPixelByteByGenICamFormatValue(uint32_t format) { return PixelBytesOfFormat(format); }
 
   private:
+    // `adapter_name` holds a copy of the discovery record's adapter name.
+    static constexpr size_t kAdapterNameSize = sizeof(DiscoveryInfo::adapter_name);
     char* CameraIP(unsigned int ip);
+    // The control channel over `command_lock`, `request_id`, `control_socket` and `camera_ip`; the
+    // transport calls above forward to it.
+    std::unique_ptr<tavi::ControlChannel> control_;
+    // The heartbeat thread's work, over `connected` and `heartbeat_timeout`.
+    std::unique_ptr<tavi::Heartbeat> heartbeat_;
     // The process that created the object: a child made by fork() shares its camera, socket and log
     // with the parent, so its destructor releases nothing the parent still uses.
     int owner_process_id_;

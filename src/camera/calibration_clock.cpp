@@ -3,11 +3,10 @@
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/feature_access.h"
 #include "net/gvcp_protocol.h"
 
 namespace {
-constexpr unsigned int kSensorStride = 0x100;
-
 unsigned long long Widened(int code) { return static_cast<unsigned long long>(static_cast<long long>(code)); }
 }  // namespace
 
@@ -32,10 +31,18 @@ struct GigeCamera::ClockPair {
 int GigeCamera::ReadCalibrationBlock(int cmos, const CalibrationBlock& block, float* first, float* second) {
     const size_t first_bytes = block.first_floats * sizeof(float);
     const size_t second_bytes = block.second_floats * sizeof(float);
-    const auto address = static_cast<unsigned int>(GetRegisterAddr(block.node)) +
-                         static_cast<unsigned int>(cmos) * kSensorStride;
+    // A negative sensor index names no sensor; it would otherwise reach below the first block.
+    const tavi::FeatureAddress where =
+        cmos < 0 ? tavi::FeatureAddress{TAVI_ERR_INVALID_ARGUMENT, 0}
+                 : tavi::ResolveFeature(
+                       *this, {block.node, tavi::FeatureOffset::kSensor, static_cast<uint32_t>(cmos)});
+    if (where.code != 0) {
+        TAVI_LOG_ERROR(&log, "[function:%s] %s error code: %d.", block.function, block.failure, where.code);
+        return where.code;
+    }
     char buffer[tavi::gvcp::kMemBufferSize] = {};
-    const int status = ReadMem(address, static_cast<unsigned short>(first_bytes + second_bytes), buffer);
+    const int status =
+        ReadMem(where.address, static_cast<unsigned short>(first_bytes + second_bytes), buffer);
     if (status != 0) {
         const int code = static_cast<int16_t>(static_cast<uint16_t>(status));
         TAVI_LOG_ERROR(&log, "[function:%s] %s error code: %d.", block.function, block.failure, code);
@@ -64,10 +71,8 @@ unsigned long long GigeCamera::ReadClockPair(const ClockPair& pair) {
         TAVI_LOG_DEBUG(&log, "[function:%s] The camera disconnected.", pair.function);
         return Widened(TAVI_ERR_NOT_CONNECTED);
     }
-    const auto high_address = static_cast<unsigned int>(GetRegisterAddr(pair.high_node));
-    const auto low_address = static_cast<unsigned int>(GetRegisterAddr(pair.low_node));
     int high = 0;
-    int code = ReadRegister(high_address, &high);
+    int code = tavi::ReadFeature(*this, {pair.high_node}, &high);
     if (code != 0) {
         TAVI_LOG_ERROR(&log,
                        "[function:GetTimestampValue] Failed to read register of high %s. error code: %x.",
@@ -75,7 +80,7 @@ unsigned long long GigeCamera::ReadClockPair(const ClockPair& pair) {
         return Widened(code);
     }
     int low = 0;
-    code = ReadRegister(low_address, &low);
+    code = tavi::ReadFeature(*this, {pair.low_node}, &low);
     if (code != 0) {
         TAVI_LOG_ERROR(&log,
                        "[function:GetTimestampValue] Failed to read register of low %s. error code: %x.",

@@ -6,15 +6,16 @@
 #include <system_error>
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/control_channel.h"
+#include "camera/feature_access.h"
+#include "camera/heartbeat.h"
 #include "camera/node_map.h"
-#include "net/gvcp_ack.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
 namespace {
 
-constexpr int kControlTimeoutMs = 500;
-constexpr size_t kAdapterNameSize = 256;
+constexpr int kCcpQueryTimeoutMs = 500;
 // Calibration is read for at most this many sensors, whatever a confused camera reports.
 constexpr int kMaxCalibratedSensors = 256;
 
@@ -75,7 +76,6 @@ int GigeCamera::Connect(DiscoveryInfo* info) {
         log_open(&log, serial);
         TAVI_LOG_INFO(&log, "[function:CameraConnect] cameranumber: %s", serial);
     }
-    camera_lost = false;
     if (info == nullptr || info->camera_ip == 0) {
         TAVI_LOG_ERROR(
             &log,
@@ -88,22 +88,19 @@ int GigeCamera::Connect(DiscoveryInfo* info) {
     pc_ip = info->pc_ip;
     std::memcpy(adapter_name, info->adapter_name, kAdapterNameSize);
 
-    const int socket = open_udp_socket();
-    if (socket < 0) {
+    int code = control_->Open(pc_ip);
+    if (code == TAVI_ERR_SOCKET_CREATE) {
         TAVI_LOG_ERROR(&log,
                        "[function:CameraConnect] Failed to initialize the socket of gvcp, error code: %d",
                        TAVI_ERR_SOCKET_CREATE);
-        return TAVI_ERR_SOCKET_CREATE;
+        return code;
     }
-    tavi::net::SetReceiveTimeout(socket, kControlTimeoutMs);
-    if (bind_udp_socket(socket, pc_ip, 0) < 0) {
+    if (code != 0) {
         TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to bind the socket.");
-        tavi::net::close_udp_socket(socket);
-        return TAVI_ERR_SOCKET_BIND;
+        return code;
     }
-    control_socket = socket;
 
-    int code = TakeControl();
+    code = TakeControl();
     if (code != 0) {
         CloseControlSocket();
         return code;
@@ -177,8 +174,7 @@ int GigeCamera::StartHeartbeat() {
 }
 
 int GigeCamera::ReadSensorsCalibration() {
-    const int code =
-        ReadRegister(static_cast<unsigned int>(GetRegisterAddr("TotalNumberOfCmos")), &cmos_count);
+    const int code = tavi::ReadFeature(*this, {"TotalNumberOfCmos"}, &cmos_count);
     if (code != 0) {
         TAVI_LOG_INFO(&log, "[function:CameraConnect] Read the camera cmos count error. error code: %x.",
                       code);
@@ -207,18 +203,11 @@ void GigeCamera::AbandonConnection() {
 }
 
 void GigeCamera::StopHeartbeat() {
-    {
-        // Taking the pause lock orders the cleared flag before the thread's next look at it.
-        std::lock_guard<std::mutex> pause(heartbeat_pause_lock);
-    }
-    heartbeat_wake.notify_all();
+    heartbeat_->Wake();
     if (heartbeat_thread.joinable()) heartbeat_thread.join();
 }
 
-void GigeCamera::CloseControlSocket() {
-    if (control_socket >= 0) tavi::net::close_udp_socket(control_socket);
-    control_socket = -1;
-}
+void GigeCamera::CloseControlSocket() { control_->Close(); }
 
 int GigeCamera::CameraDisconnect() {
     int result = WriteRegister(tavi::gvcp::kRegCcp, 0);
@@ -256,8 +245,8 @@ int GigeCamera::GetCameraCCPStatus(DiscoveryInfo* info, int* ccp) {
     }
     const int socket = open_udp_socket();
     if (socket < 0) return TAVI_ERR_SOCKET_CREATE;
-    tavi::net::SetReceiveTimeout(socket, kControlTimeoutMs);
-    tavi::net::SetSendTimeout(socket, kControlTimeoutMs);
+    tavi::net::SetReceiveTimeout(socket, kCcpQueryTimeoutMs);
+    tavi::net::SetSendTimeout(socket, kCcpQueryTimeoutMs);
     if (bind_udp_socket(socket, info->pc_ip, 0) < 0) {
         TAVI_LOG_ERROR(&log, "[function:GetCameraCCPStatus] Failed to bind the socket of ccp.");
         tavi::net::close_udp_socket(socket);
@@ -267,18 +256,14 @@ int GigeCamera::GetCameraCCPStatus(DiscoveryInfo* info, int* ccp) {
     if (ccp == nullptr) ccp = &ignored;
     *ccp = -1;
     uint8_t request[kReadRegCmdSize] = {};
-    PutCommandHeader(request, kFlagAckRequired, kReadRegCmd, kReadRegPayloadLength, NextRequestId());
+    PutCommandHeader(request, kFlagAckRequired, kReadRegCmd, kReadRegPayloadLength,
+                     control_->NextRequestId());
     PutU32(request, kRegAddress, kRegCcp);
-    flush_socket_buffer(socket);
-    send_udp(socket, info->camera_ip, kPort, request, sizeof request);
     uint8_t ack[kRegAckSize] = {};
-    ExpectedAck expected;
-    expected.sources[0] = info->camera_ip;
-    expected.ack_code = kReadRegAck;
-    expected.ack_id = GetU16(request, sizeof request, kCmdRequestId);
+    // One attempt, on a socket of its own: the query must not wait behind a connection's exchanges.
     int strays = 0;
-    const int received = ReceiveExpectedAck(socket, ack, sizeof ack, expected, kControlTimeoutMs, &strays);
-    ignored_datagrams += strays;
+    const int received = tavi::ControlChannel::SendAndReceive(socket, info->camera_ip, request,
+                                                              sizeof request, ack, sizeof ack, &strays);
     tavi::net::close_udp_socket(socket);
     const uint16_t status = GetU16(ack, received > 0 ? static_cast<size_t>(received) : 0, kAckStatus);
     // A success without the value would hand out a CCP the camera never sent.

@@ -123,7 +123,7 @@ int GigeCamera::GetNodeProperty(const char* name, const char* property) {
     const std::string* register_name = node->Property(std::string("p") + property);
     if (register_name == nullptr) return 0;
     int value = 0;
-    const int code = ReadRegister(static_cast<unsigned int>(GetRegisterAddr(register_name->c_str())), &value);
+    const int code = tavi::ReadFeature(*this, {register_name->c_str()}, &value);
     if (code != 0) {
         TAVI_LOG_ERROR(&log, "[function:GetNodeProperty] Get the property of the node error. error code: %x.",
                        code);
@@ -196,8 +196,10 @@ int GigeCamera::ReadStringBytes(const char* name, char* text, int* length) {
         return TAVI_ERR_INVALID_ARGUMENT;
     }
     if (declared <= 0) return 0;
+    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
+    if (where.code != 0) return where.code;
     *length = declared;
-    const auto address = static_cast<unsigned int>(GetRegisterAddr(name));
+    const uint32_t address = where.address;
     // A register longer than one memory read is read in several, each within the acknowledge buffer.
     for (int offset = 0; offset < declared; offset += static_cast<int>(tavi::gvcp::kMemMaxData)) {
         const int count = std::min(declared - offset, static_cast<int>(tavi::gvcp::kMemMaxData));
@@ -221,10 +223,10 @@ void GigeCamera::ReadStringRegister(const char* name, char* destination) {
     if (destination == nullptr) return;
     char text[kMaxStringRegisterLength];
     int length = 0;
-    const int code = tavi::NoThrow(&log, "ReadStringRegister", static_cast<int>(TAVI_ERR_FEATURE_NOT_FOUND),
-                                   [&] { return ReadStringBytes(name, text, &length); });
-    // A refused node leaves the destination untouched; a failed read gives Length zero bytes.
-    if (code == TAVI_ERR_FEATURE_NOT_FOUND || code == TAVI_ERR_INVALID_ARGUMENT) return;
+    tavi::NoThrow(&log, "ReadStringRegister", static_cast<int>(TAVI_ERR_FEATURE_NOT_FOUND),
+                  [&] { return ReadStringBytes(name, text, &length); });
+    // A refused node or length leaves the destination untouched (length 0); a failed read gives
+    // Length zero bytes.
     std::memcpy(destination, text, static_cast<size_t>(length));
 }
 

@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
+#include "net/gvcp_protocol.h"
+
 class GigeCamera;
 
 namespace tavi {
 
 // Per-sensor features repeat every 0x100 bytes (one block per cmos), per-channel ones every 0x40.
 constexpr uint32_t kSensorStride = 0x100;
-constexpr uint32_t kChannelStride = 0x40;
+constexpr uint32_t kChannelStride = gvcp::kStreamChannelStride;
 
 // Where a feature's register lies relative to its node's address.
 enum class FeatureOffset { kNone, kSensor, kChannel };

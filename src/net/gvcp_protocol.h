@@ -127,6 +127,11 @@ inline constexpr uint32_t StreamChannelRegister(uint32_t channel_zero_register, 
     return channel_zero_register + kStreamChannelStride * static_cast<uint32_t>(channel);
 }
 
+// Request ids run 1 .. 65535 and wrap to 1: 0 is never sent.
+inline constexpr uint16_t NextRequestId(uint16_t id) {
+    return id == 0xFFFF ? 1 : static_cast<uint16_t>(id + 1);
+}
+
 // Writes a command header.
 inline void PutCommandHeader(uint8_t* bytes, uint8_t flags, uint16_t command, uint16_t length,
                              uint16_t request_id) {

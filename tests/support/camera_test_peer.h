@@ -3,6 +3,8 @@
 // without a connection, for tests of the bare transport.
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/control_channel.h"
+#include "camera/heartbeat.h"
 #include "net/udp_socket.h"
 #include "support/scripted_gvcp_peer.h"
 
@@ -14,6 +16,8 @@ struct GigeCameraTestPeer {
         return camera.WriteMem(address, count, value);
     }
     static int GetPacketSize(GigeCamera& camera) { return camera.GetPacketSize(); }
+    static tavi::ControlChannel& Control(GigeCamera& camera) { return *camera.control_; }
+    static tavi::Heartbeat& Heartbeat(GigeCamera& camera) { return *camera.heartbeat_; }
 
     // A control socket as a connection opens it: bound to the PC address, 500 ms receive time-out.
     static void AttachControlSocket(GigeCamera& camera, uint32_t camera_ip) {

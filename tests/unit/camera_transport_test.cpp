@@ -19,6 +19,9 @@ class TransportTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(peer.ok());
         GigeCameraTestPeer::AttachControlSocket(camera, peer.address());
+        // The pauses between attempts are counted, not slept.
+        GigeCameraTestPeer::Control(camera).SetRetryPause(
+            [this](std::chrono::milliseconds) { ++retry_pauses; });
     }
     void TearDown() override { GigeCameraTestPeer::DetachControlSocket(camera); }
 
@@ -29,6 +32,7 @@ class TransportTest : public ::testing::Test {
 
     ScriptedGvcpPeer peer;
     GigeCamera camera;
+    std::atomic<int> retry_pauses{0};
 };
 
 Bytes Only(const std::vector<ScriptedGvcpPeer::Datagram>& commands) {
@@ -98,28 +102,32 @@ TEST_F(TransportTest, AnUnansweredRegisterReadIsSentThreeTimesWithOneIdEachAfter
     const Bytes stale = MakeAck(0, 0x0081, 9, {0, 0, 0, 7});
     uint16_t port = 0;
     tavi::net::LocalEndpoint(camera.control_socket, nullptr, &port);
-    // A late answer arrives in the pause after each of the first two attempts; the next attempt
-    // must drain it rather than take it.
-    std::thread late_answers([&] {
-        for (size_t seen = 1; seen <= 2; ++seen) {
-            while (peer.Commands(0x0080).size() < seen)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            const auto sent = peer.Commands(0x0080)[seen - 1].when;
-            std::this_thread::sleep_until(sent + std::chrono::milliseconds(800));
-            peer.SendTo(tavi::test::kPcAddress, port, stale);
-        }
+    // A late answer arrives in the pause after each attempt; the next attempt must drain it rather
+    // than take it.
+    std::vector<std::chrono::milliseconds> pauses;
+    GigeCameraTestPeer::Control(camera).SetRetryPause([&](std::chrono::milliseconds pause) {
+        pauses.push_back(pause);
+        peer.SendTo(tavi::test::kPcAddress, port, stale);
+        tavi::net::WaitReadable(camera.control_socket, 1000);
     });
     int value = 0;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(camera.ReadRegister(0x0A00, &value), -53);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    late_answers.join();
     EXPECT_EQ(value, -1);
     const auto reads = peer.Commands(0x0080);
     ASSERT_EQ(reads.size(), 3u);
     for (const auto& read : reads) EXPECT_EQ(read.bytes, reads.front().bytes);
-    // Three receive time-outs and three pauses, at the least.
-    EXPECT_GE(elapsed, std::chrono::milliseconds(3 * (500 + 1000) - 100));
+    // A second after each failed attempt, the last one included.
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(1000)));
+}
+
+TEST_F(TransportTest, MemoryAccessesPause200MsBetweenAttempts) {
+    peer.SetSilent(true);
+    std::vector<std::chrono::milliseconds> pauses;
+    GigeCameraTestPeer::Control(camera).SetRetryPause(
+        [&](std::chrono::milliseconds pause) { pauses.push_back(pause); });
+    char buffer[600] = {};
+    EXPECT_EQ(GigeCameraTestPeer::ReadMem(camera, 0x0200, 512, buffer), -55);
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(200)));
 }
 
 TEST_F(TransportTest, UnansweredWritesAndMemoryAccessesGiveTheirOwnCodes) {
@@ -134,6 +142,7 @@ TEST_F(TransportTest, UnansweredWritesAndMemoryAccessesGiveTheirOwnCodes) {
     EXPECT_EQ(peer.Commands(0x0082).size(), 3u);
     EXPECT_EQ(peer.Commands(0x0084).size(), 3u);
     EXPECT_EQ(peer.Commands(0x0086).size(), 3u);
+    EXPECT_EQ(retry_pauses.load(), 9);
 }
 
 TEST_F(TransportTest, ADatagramWaitingBeforeTheRequestIsDrainedNotTakenAsTheAnswer) {
@@ -154,7 +163,7 @@ TEST_F(TransportTest, AnAcknowledgeWithAForeignIdOrCodeIsIgnored) {
     EXPECT_EQ(value, -1);
     AnswerWith(MakeAck(0, 0x0083, 2, {0, 0, 0x01, 0x00}));  // the right id, a write's acknowledge
     EXPECT_EQ(camera.ReadRegister(0x0A00, &value), -53);
-    EXPECT_EQ(camera.ignored_datagrams.load(), 6);  // three attempts each
+    EXPECT_EQ(GigeCameraTestPeer::Control(camera).IgnoredDatagrams(), 6);  // three attempts each
 }
 
 TEST_F(TransportTest, AnOversizedRegisterAcknowledgeCountsAsNoAnswer) {

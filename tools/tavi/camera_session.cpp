@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TaviSDK/Discovery.h"
+#include "camera/feature_access.h"
 
 namespace tavi::cli {
 
@@ -35,12 +36,9 @@ CameraSession::~CameraSession() {
 }
 
 int64_t CameraSession::ReadChannelFeature(const char* name, unsigned channel) {
-    constexpr unsigned kChannelStride = 0x40;
-    const int address = camera_.GetRegisterAddr(name);
-    if (address < 0) return address;
     int value = 0;
-    const int result =
-        camera_.ReadRegister(static_cast<unsigned>(address) + kChannelStride * channel, &value);
+    const int result = tavi::ReadFeature(camera_, {name, tavi::FeatureOffset::kChannel, channel}, &value);
+    if (result == TAVI_ERR_NOT_CONNECTED || result == TAVI_ERR_FEATURE_NOT_FOUND) return result;
     return result == 0 ? static_cast<int64_t>(static_cast<uint32_t>(value)) : -1;
 }
 

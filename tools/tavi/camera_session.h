@@ -26,8 +26,7 @@ class CameraSession {
     int connect_result() const { return connect_result_; }
     GigeCamera& camera() { return camera_; }
     DiscoveryInfo& info() { return info_; }
-    // A register of the description read for one stream channel (per-channel registers repeat
-    // every 0x40 bytes); negative on failure.
+    // A per-channel feature's register read for one stream channel; negative on failure.
     int64_t ReadChannelFeature(const char* name, unsigned channel);
 
   private:

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "camera/feature_access.h"
 #include "camera_session.h"
 #include "commands.h"
 
@@ -13,8 +14,7 @@ namespace {
 // The latch command copies the running camera clock into the latched-value registers.
 void LatchTimestamp(GigeCamera& camera) {
     constexpr int kLatchCommand = 2;
-    const int address = camera.GetRegisterAddr("GevTimestampControlLatch");
-    if (address >= 0) camera.WriteRegister(static_cast<unsigned>(address), kLatchCommand);
+    tavi::WriteFeature(camera, {"GevTimestampControlLatch"}, kLatchCommand);
 }
 
 void PrintCalibration(const GigeCamera& camera) {

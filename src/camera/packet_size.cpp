@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
+#include "camera/control_channel.h"
 #include "camera/node_map.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
@@ -35,7 +36,7 @@ int GigeCamera::ReceiveTestPacket(int probe, uint8_t* buffer, size_t capacity) {
         const int size =
             tavi::net::ReceiveUdpFrom(probe, buffer, static_cast<int>(capacity), &sender, nullptr);
         if (size >= 0 && sender == camera_ip) return size;
-        ++ignored_datagrams;
+        control_->NoteIgnored(1);
     }
 }
 
@@ -115,7 +116,7 @@ int GigeCamera::GetPacketSize() {
         // The packet-size field has 16 bits: a larger candidate cannot even be asked for.
         if (candidate > static_cast<int>(kScpsSizeMask)) continue;
         // A test packet that came too late for an earlier candidate must not be taken for this one's.
-        flush_socket_buffer(probe);
+        tavi::ControlChannel::Drain(probe);
         const uint32_t fire = static_cast<uint32_t>(candidate) | kScpsFireTestPacket | kScpsDoNotFragment;
         code = WriteRegister(kRegScps, static_cast<int>(fire));
         if (code != 0) {
