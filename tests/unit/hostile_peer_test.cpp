@@ -100,6 +100,7 @@ TEST_F(HostilePeerTest, AForgedSuccessDoesNotHideTheCamerasRefusalOfAWrite) {
 TEST_F(HostilePeerTest, OnlyForgedAnswersAreNoAnswer) {
     // A bare control channel without heartbeat: the camera is silent, the forgers are not.
     GigeCameraTestPeer::AttachControlSocket(camera, fake.peer.address());
+    GigeCameraTestPeer::Control(camera).SetRetryPause([](std::chrono::milliseconds) {});
     fake.peer.SetSilent(true);
     ForgeAnswersTo(0x0080, kCcp, 2);
     int value = 0;
