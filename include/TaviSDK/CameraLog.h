@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "TaviSDK/Export.h"
 
@@ -18,6 +19,7 @@ struct TAVI_API LogSwitches {
 };
 
 // One log file. Owned by a Discovery or a GigeCamera; a camera's streams write into their camera's log.
+// Destroying it closes a file still open, and turns every switch off process-wide.
 class TAVI_API cameralog {
   public:
     cameralog() = default;
@@ -26,11 +28,16 @@ class TAVI_API cameralog {
     cameralog& operator=(const cameralog&) = delete;
 
     std::atomic<FILE*> file{nullptr};
+    // Held while a line is written and while the file is opened or closed, so that a stream thread
+    // logging while its camera disconnects never writes to a closed file.
+    std::mutex lock;
 };
 
 // Opens "<base_name>.log" in the current directory, truncating it; -12 on a null log or a failed
-// open, 0 without opening anything when every switch is off. A base name longer than 19 characters
-// is cut to 19. A log that is already open is closed first.
+// open, 0 without opening anything when every switch is off. The base name is a camera's serial
+// number, so only its letters, digits, '-', '_' and '.' are kept, leading dots dropped, and the rest
+// cut to 19 characters: the file always lands in the current directory. A symbolic link or anything
+// but a regular file at that name is not opened (-12). A log that is already open is closed first.
 TAVI_API int log_open(cameralog* log, const char* base_name);
 TAVI_API void log_close(cameralog* log);
 

@@ -63,6 +63,11 @@ class TAVI_API GigeCamera {
     static unsigned int HeartBeat(void* camera);
     // Writes the largest unfragmented packet size into every stream channel; the size or a code.
     int GetPacketSize();
+    // The next datagram from the camera on the probe socket within the probe's time-out; its size or -1.
+    int ReceiveTestPacket(int probe, uint8_t* buffer, size_t capacity);
+    // How many stream channels the description declares (its channel selector's range), at most 512.
+    int DeclaredStreamChannels();
+    int Connect(DiscoveryInfo* info);
     int ConnectSteps(DiscoveryInfo* info);
     int TakeControl();
     int StartHeartbeat();
@@ -81,10 +86,16 @@ class TAVI_API GigeCamera {
     int GetNodeIncValue(const char* name);
     void GetCameraXMLNodeNames(std::vector<std::string>* names);
     // Copies the node's Length bytes of camera memory to `destination`; zeros when the read fails.
+    // A Length beyond 4096 bytes is refused with a log line and leaves `destination` untouched.
     void ReadStringRegister(const char* name, char* destination);
+    // The same into a buffer of `capacity` bytes: at most capacity - 1 bytes of the register, always
+    // followed by a zero byte. 0, or -2 (no buffer, or a Length beyond 4096), -11, -21, or the
+    // failed memory read's code (negative).
+    int ReadStringRegister(const char* name, char* destination, size_t capacity);
     int SaveXmlToLocal(std::string directory);
 
   private:
+    int ReadStringBytes(const char* name, char* text, int* length);
     int GetXMLfromCamera();
     int GetNodeProperty(const char* name, const char* property);
     int ReadUrlRegister(unsigned int address, char* url);
@@ -247,7 +258,7 @@ class TAVI_API GigeCamera {
     std::mutex command_lock;  // serialises each GVCP exchange (drain, send, receive)
     std::thread heartbeat_thread;
     uint16_t request_id = 0;
-    int control_socket = 0;
+    int control_socket = -1;  // -1: no socket
     std::atomic<int> connected{0};
     unsigned char* xml_data = nullptr;  // the description as fetched, followed by one zero byte
     std::string xml_file_name;
@@ -277,4 +288,8 @@ class TAVI_API GigeCamera {
     std::unique_ptr<tavi::ControlChannel> control_;
     // The heartbeat thread's work, over `connected` and `heartbeat_timeout`.
     std::unique_ptr<tavi::Heartbeat> heartbeat_;
+    // The process that created the object: a child made by fork() shares its camera, socket and log
+    // with the parent, so its destructor releases nothing the parent still uses.
+    int owner_process_id_;
+    void ForgetInForkedChild();
 };

@@ -2,6 +2,7 @@
 // the packet size, starting the heartbeat), disconnecting it, and the stand-alone CCP query.
 
 #include <cstring>
+#include <exception>
 #include <system_error>
 
 #include "TaviSDK/GigeCamera.h"
@@ -42,6 +43,28 @@ int GigeCamera::CameraConnect(DiscoveryInfo* info) {
                        TAVI_ERR_NOT_CONNECTED);
         return TAVI_ERR_NOT_CONNECTED;
     }
+    int code;
+    try {
+        code = Connect(info);
+    } catch (const std::exception& error) {
+        // Memory ran out (a description too large for this PC) or a library below failed: the caller
+        // gets a code, never the exception.
+        AbandonConnection();
+        TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to connect the camera: %.120s error code: %d.",
+                       error.what(), TAVI_ERR_DESCRIPTION_READ);
+        code = TAVI_ERR_DESCRIPTION_READ;
+    } catch (...) {
+        AbandonConnection();
+        TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to connect the camera. error code: %d.",
+                       TAVI_ERR_DESCRIPTION_READ);
+        code = TAVI_ERR_DESCRIPTION_READ;
+    }
+    // A failed connection ends the log's span as a disconnection does.
+    if (code != 0) log_close(&log);
+    return code;
+}
+
+int GigeCamera::Connect(DiscoveryInfo* info) {
     // What a lost connection left behind (its ended heartbeat thread, socket, node map) goes first.
     StopHeartbeat();
     CloseControlSocket();
@@ -128,10 +151,13 @@ int GigeCamera::ConnectSteps(DiscoveryInfo* info) {
                        TAVI_ERR_MTU);
         return TAVI_ERR_MTU;
     }
-    packet_size = GetPacketSize();
-    int code = StartHeartbeat();
+    // The node map comes before the packet size, which asks it how many stream channels there are;
+    // a description that cannot be built also fails the connection before any stream register is
+    // written.
+    int code = BuildNodeMap();
     if (code != 0) return code;
-    code = BuildNodeMap();
+    packet_size = GetPacketSize();
+    code = StartHeartbeat();
     if (code != 0) return code;
     return ReadSensorsCalibration();
 }
@@ -167,8 +193,9 @@ int GigeCamera::ReadSensorsCalibration() {
 }
 
 void GigeCamera::AbandonConnection() {
-    // Control goes back at once, so the camera is not left locked for a heartbeat time-out.
-    WriteRegister(tavi::gvcp::kRegCcp, 0);
+    // Control goes back at once, so the camera is not left locked for a heartbeat time-out; a camera
+    // never controlled, or already lost, is not written.
+    if (connected.load() != 0) WriteRegister(tavi::gvcp::kRegCcp, 0);
     connected = 0;
     StopHeartbeat();
     CloseControlSocket();
@@ -234,8 +261,9 @@ int GigeCamera::GetCameraCCPStatus(DiscoveryInfo* info, int* ccp) {
     PutU32(request, kRegAddress, kRegCcp);
     uint8_t ack[kRegAckSize] = {};
     // One attempt, on a socket of its own: the query must not wait behind a connection's exchanges.
+    int strays = 0;
     const int received = tavi::ControlChannel::SendAndReceive(socket, info->camera_ip, request,
-                                                              sizeof request, ack, sizeof ack);
+                                                              sizeof request, ack, sizeof ack, &strays);
     tavi::net::close_udp_socket(socket);
     const uint16_t status = GetU16(ack, received > 0 ? static_cast<size_t>(received) : 0, kAckStatus);
     // A success without the value would hand out a CCP the camera never sent.

@@ -1,4 +1,4 @@
-// The GVCP register and memory transport: one command out, the first datagram back is its answer.
+// The GVCP register and memory transport: one command out, the camera's acknowledge of it back.
 
 #include "camera/control_channel.h"
 
@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "TaviSDK/Types.h"
+#include "net/gvcp_ack.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
@@ -46,12 +47,13 @@ int ControlChannel::Open(uint32_t pc_ip) {
         return TAVI_ERR_SOCKET_BIND;
     }
     endpoint_.socket = socket;
+    lost_ = false;
     return 0;
 }
 
 void ControlChannel::Close() {
-    if (endpoint_.socket > 0) net::close_udp_socket(endpoint_.socket);
-    endpoint_.socket = 0;
+    if (endpoint_.socket >= 0) net::close_udp_socket(endpoint_.socket);
+    endpoint_.socket = -1;
 }
 
 uint16_t ControlChannel::NextRequestId() {
@@ -71,30 +73,49 @@ void ControlChannel::Drain(int socket) {
 }
 
 int ControlChannel::SendAndReceive(int socket, uint32_t camera_ip, const uint8_t* request,
-                                   size_t request_size, uint8_t* ack, size_t ack_capacity) {
+                                   size_t request_size, uint8_t* ack, size_t ack_capacity, int* ignored) {
+    gvcp::ExpectedAck expected;
+    expected.sources[0] = camera_ip;
+    expected.ack_code = static_cast<uint16_t>(gvcp::GetU16(request, request_size, gvcp::kCmdCommand) + 1);
+    expected.ack_id = gvcp::GetU16(request, request_size, gvcp::kCmdRequestId);
     Drain(socket);
     send_udp(socket, camera_ip, gvcp::kPort, request, static_cast<int>(request_size));
-    return receive_udp(socket, ack, static_cast<int>(ack_capacity));
+    int strays = 0;
+    const int received =
+        gvcp::ReceiveExpectedAck(socket, ack, ack_capacity, expected, kReceiveTimeoutMs, &strays);
+    if (ignored != nullptr) *ignored += strays;
+    return received;
 }
 
 int ControlChannel::Exchange(const uint8_t* request, size_t request_size, uint8_t* ack, size_t ack_capacity,
                              size_t success_size, std::chrono::milliseconds retry_pause) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    // A camera the heartbeat declared lost is asked once, without a pause after it.
+    const int attempts = lost_.load() ? 1 : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         int received = -1;
+        int strays = 0;
         {
             std::lock_guard<std::mutex> exchange(endpoint_.lock);
             // No socket outside a connection: the attempt fails like an unanswered one.
-            if (endpoint_.socket > 0) {
+            if (endpoint_.socket >= 0) {
                 received = SendAndReceive(endpoint_.socket, endpoint_.camera_ip, request, request_size, ack,
-                                          ack_capacity);
+                                          ack_capacity, &strays);
             }
+        }
+        if (strays > 0) {
+            ignored_ += strays;
+            TAVI_LOG_WARNING(
+                log_,
+                "[function:GvcpExchange] Ignored %d datagrams that were not the camera's answer to "
+                "request %u.",
+                strays, gvcp::GetU16(request, request_size, gvcp::kCmdRequestId));
         }
         if (received >= static_cast<int>(gvcp::kAckHeaderSize)) {
             // A success whose acknowledge lacks the value or data asked for would hand out bytes
             // the camera never sent.
             if (StatusOf(ack, received) != 0 || received >= static_cast<int>(success_size)) return received;
         }
-        retry_pause_(retry_pause);
+        if (attempts > 1) retry_pause_(retry_pause);
     }
     return -1;
 }

@@ -4,6 +4,7 @@
 // memory operations built on the exchange. `GigeCamera` owns one and forwards its transport calls
 // to it; the heartbeat thread and caller threads share it.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace tavi {
 struct ControlEndpoint {
     std::mutex& lock;      // held for each exchange
     uint16_t& request_id;  // the last id handed out
-    int& socket;           // 0 while no channel is open
+    int& socket;           // -1 while no channel is open
     uint32_t& camera_ip;
 };
 
@@ -34,14 +35,27 @@ class ControlChannel {
 
     void SetRetryPause(RetryPause pause) { retry_pause_ = std::move(pause); }
 
-    // Opens the socket on the adapter address `pc_ip`: 0, -6 (no socket) or -7 (bind failed).
+    // Opens the socket on the adapter address `pc_ip`: 0, -6 (no socket) or -7 (bind failed). A new
+    // channel has a camera that is not lost.
     int Open(uint32_t pc_ip);
     void Close();
-    bool IsOpen() const { return endpoint_.socket > 0; }
+    bool IsOpen() const { return endpoint_.socket >= 0; }
 
-    // One GVCP command and its acknowledge each, up to three attempts. A device status comes back
-    // as (status << 16), with 0xFFFF below for an error status, from a register read; as the status
-    // from the other three. No answer at all gives -53, -52, -55 or -54.
+    // The heartbeat declared the camera lost: from now on every command is sent once, so that the
+    // teardown of a gone camera (closing streams, giving control back) does not wait out retries.
+    void MarkLost() { lost_ = true; }
+    bool Lost() const { return lost_.load(); }
+    // Datagrams that reached the camera's sockets but were not its answer (spoofed, stray or late),
+    // since the object was made.
+    int IgnoredDatagrams() const { return ignored_.load(); }
+    void NoteIgnored(int count) { ignored_ += count; }
+
+    // One GVCP command and its acknowledge each, up to three attempts (one for a lost camera). Only
+    // the camera's answer counts: from its address and port 3956, with the acknowledge code of the
+    // command and the request's id; anything else is dropped and counted, and the wait goes on
+    // within the same time-out. A device status comes back as (status << 16), with 0xFFFF below for
+    // an error status, from a register read; as the status from the other three. No answer at all
+    // gives -53, -52, -55 or -54.
     int ReadRegister(uint32_t address, int* value);
     int WriteRegister(uint32_t address, int value);
     // The whole acknowledge is left in `buffer` (at least 548 bytes), the data from offset 12.
@@ -53,9 +67,10 @@ class ControlChannel {
     uint16_t NextRequestId();
 
     // One attempt on any socket, without the lock: drains what is waiting, sends `request` and takes
-    // the first datagram back. Its size, or negative when nothing came.
+    // the camera's answer to it (as above) within 500 ms. Its size, or negative when none came;
+    // datagrams that were not the answer are added to `*ignored`.
     static int SendAndReceive(int socket, uint32_t camera_ip, const uint8_t* request, size_t request_size,
-                              uint8_t* ack, size_t ack_capacity);
+                              uint8_t* ack, size_t ack_capacity, int* ignored = nullptr);
     // Discards every datagram already waiting on the socket.
     static void Drain(int socket);
 
@@ -69,6 +84,8 @@ class ControlChannel {
     ControlEndpoint endpoint_;
     cameralog* log_;
     RetryPause retry_pause_;
+    std::atomic<bool> lost_{false};
+    std::atomic<int> ignored_{0};
 };
 
 }  // namespace tavi

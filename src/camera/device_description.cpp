@@ -10,6 +10,7 @@
 #include "camera/description_url.h"
 #include "camera/feature_access.h"
 #include "camera/node_map.h"
+#include "common/no_throw.h"
 #include "net/gvcp_protocol.h"
 
 namespace {
@@ -17,6 +18,10 @@ namespace {
 // Memory-read codes as callers report them: the low 16 bits, sign-extended, so device statuses and
 // the transport's -55 both come out negative.
 int MemoryCode(int code) { return static_cast<int16_t>(static_cast<uint16_t>(code)); }
+
+// Longest string register read: real ones hold names, versions and identifiers of some dozens of
+// bytes, and a Length from the description is not trusted beyond this.
+constexpr int kMaxStringRegisterLength = 4096;
 
 struct LimitQuery {
     const char* function;
@@ -104,9 +109,11 @@ int GigeCamera::BuildNodeMap() {
 }
 
 int GigeCamera::GetRegisterAddr(const char* name) {
-    // Every address comes back as its 32-bit pattern; only the two look-up failures are codes.
-    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
-    return where.code != 0 ? where.code : static_cast<int>(where.address);
+    return tavi::NoThrow(&log, "GetRegisterAddr", static_cast<int>(TAVI_ERR_FEATURE_NOT_FOUND), [&] {
+        // Every address comes back as its 32-bit pattern; only the two look-up failures are codes.
+        const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
+        return where.code != 0 ? where.code : static_cast<int>(where.address);
+    });
 }
 
 int GigeCamera::GetNodeProperty(const char* name, const char* property) {
@@ -133,7 +140,8 @@ int NodeLimit(GigeCamera* camera, cameralog* log, const char* name, const LimitQ
         TAVI_LOG_DEBUG(log, "[function:%s] The camera disconnected.", query.function);
         return TAVI_ERR_NOT_CONNECTED;
     }
-    const int value = (camera->*property_of)(name, query.property);
+    const int value =
+        tavi::NoThrow(log, query.function, -1, [&] { return (camera->*property_of)(name, query.property); });
     if (value < 0) {
         TAVI_LOG_ERROR(log, "[function:%s] Get the %s value of the node error.", query.function,
                        query.error_text);
@@ -160,10 +168,51 @@ int GigeCamera::GetNodeIncValue(const char* name) {
 void GigeCamera::GetCameraXMLNodeNames(std::vector<std::string>* names) {
     if (names == nullptr || !node_map || !node_map->HasNodeMap() || connected.load() != 1) return;
     TAVI_LOG_INFO(&log, "[function:GetCameraXMLNodeNames] Get the node name of the camera from xml file.");
-    for (const tavi::DescriptionNode& node : node_map->GetNodes()) {
-        if (node.is_feature && node.interface_type != tavi::NodeInterface::kCategory)
-            names->push_back(node.name);
+    // Names appended before memory ran out stay.
+    tavi::NoThrow(&log, "GetCameraXMLNodeNames", [&] {
+        for (const tavi::DescriptionNode& node : node_map->GetNodes()) {
+            if (node.is_feature && node.interface_type != tavi::NodeInterface::kCategory)
+                names->push_back(node.name);
+        }
+    });
+}
+
+int GigeCamera::ReadStringBytes(const char* name, char* text, int* length) {
+    *length = 0;
+    if (connected.load() == 0) return TAVI_ERR_NOT_CONNECTED;
+    const tavi::DescriptionNode* node = node_map && name != nullptr ? node_map->GetNode(name) : nullptr;
+    if (node == nullptr) {
+        TAVI_LOG_ERROR(&log, "[function:ReadStringRegister] The node is not in the xml file. error code: %d.",
+                       TAVI_ERR_FEATURE_NOT_FOUND);
+        return TAVI_ERR_FEATURE_NOT_FOUND;
     }
+    const std::string* length_text = node->Property("Length");
+    const int declared = length_text != nullptr ? tavi::PropertyTextToInt(*length_text) : 0;
+    if (declared > kMaxStringRegisterLength) {
+        TAVI_LOG_ERROR(&log,
+                       "[function:ReadStringRegister] The length of the string register is beyond %d bytes. "
+                       "length: %d, error code: %d.",
+                       kMaxStringRegisterLength, declared, TAVI_ERR_INVALID_ARGUMENT);
+        return TAVI_ERR_INVALID_ARGUMENT;
+    }
+    if (declared <= 0) return 0;
+    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
+    if (where.code != 0) return where.code;
+    *length = declared;
+    const uint32_t address = where.address;
+    // A register longer than one memory read is read in several, each within the acknowledge buffer.
+    for (int offset = 0; offset < declared; offset += static_cast<int>(tavi::gvcp::kMemMaxData)) {
+        const int count = std::min(declared - offset, static_cast<int>(tavi::gvcp::kMemMaxData));
+        char buffer[tavi::gvcp::kMemBufferSize] = {};
+        const int status =
+            ReadMem(address + static_cast<unsigned int>(offset), static_cast<unsigned short>(count), buffer);
+        if (status != 0) {
+            std::memset(text, 0, static_cast<size_t>(declared));
+            return MemoryCode(status);
+        }
+        std::memcpy(text + offset, buffer + tavi::gvcp::kMemAckData, static_cast<size_t>(count));
+    }
+    return 0;
 }
 
 void GigeCamera::ReadStringRegister(const char* name, char* destination) {
@@ -171,28 +220,32 @@ void GigeCamera::ReadStringRegister(const char* name, char* destination) {
         TAVI_LOG_DEBUG(&log, "[function:ReadStringRegister] The camera disconnected.");
         return;
     }
-    const tavi::DescriptionNode* node = node_map && name != nullptr ? node_map->GetNode(name) : nullptr;
-    if (node == nullptr || destination == nullptr) {
-        TAVI_LOG_ERROR(&log, "[function:ReadStringRegister] The node is not in the xml file. error code: %d.",
-                       TAVI_ERR_FEATURE_NOT_FOUND);
-        return;
+    if (destination == nullptr) return;
+    char text[kMaxStringRegisterLength];
+    int length = 0;
+    tavi::NoThrow(&log, "ReadStringRegister", static_cast<int>(TAVI_ERR_FEATURE_NOT_FOUND),
+                  [&] { return ReadStringBytes(name, text, &length); });
+    // A refused node or length leaves the destination untouched (length 0); a failed read gives
+    // Length zero bytes.
+    std::memcpy(destination, text, static_cast<size_t>(length));
+}
+
+int GigeCamera::ReadStringRegister(const char* name, char* destination, size_t capacity) {
+    if (destination == nullptr || capacity == 0) return TAVI_ERR_INVALID_ARGUMENT;
+    destination[0] = '\0';
+    if (connected.load() == 0) {
+        TAVI_LOG_DEBUG(&log, "[function:ReadStringRegister] The camera disconnected.");
+        return TAVI_ERR_NOT_CONNECTED;
     }
-    const std::string* length_text = node->Property("Length");
-    const int length = length_text != nullptr ? tavi::PropertyTextToInt(*length_text) : 0;
-    if (length <= 0) return;
-    const tavi::FeatureAddress where = tavi::ResolveFeature(*this, {name});
-    if (where.code != 0) return;
-    // A register longer than one memory read is read in several, each within the acknowledge buffer.
-    for (int offset = 0; offset < length; offset += static_cast<int>(tavi::gvcp::kMemMaxData)) {
-        const int count = std::min(length - offset, static_cast<int>(tavi::gvcp::kMemMaxData));
-        char buffer[tavi::gvcp::kMemBufferSize] = {};
-        if (ReadMem(where.address + static_cast<uint32_t>(offset), static_cast<unsigned short>(count),
-                    buffer) != 0) {
-            std::memset(destination, 0, static_cast<size_t>(length));
-            return;
-        }
-        std::memcpy(destination + offset, buffer + tavi::gvcp::kMemAckData, static_cast<size_t>(count));
-    }
+    char text[kMaxStringRegisterLength];
+    int length = 0;
+    const int code = tavi::NoThrow(&log, "ReadStringRegister", static_cast<int>(TAVI_ERR_FEATURE_NOT_FOUND),
+                                   [&] { return ReadStringBytes(name, text, &length); });
+    if (code != 0) return code;
+    const size_t kept = std::min(static_cast<size_t>(length), capacity - 1);
+    std::memcpy(destination, text, kept);
+    destination[kept] = '\0';
+    return 0;
 }
 
 // The public signature takes the directory by value.

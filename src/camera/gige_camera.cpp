@@ -1,6 +1,9 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/control_channel.h"
@@ -21,15 +24,42 @@ GigeCamera::GigeCamera()
           tavi::ControlEndpoint{command_lock, request_id, control_socket, camera_ip}, &log)),
       heartbeat_(std::make_unique<tavi::Heartbeat>(
           [this](uint32_t address, int* value) { return ReadRegister(address, value); }, connected,
-          heartbeat_timeout, &log)) {}
+          heartbeat_timeout, &log)),
+      owner_process_id_(static_cast<int>(::getpid())) {
+    // Once the heartbeat declares the camera lost, the channel asks it only once per command.
+    heartbeat_->SetOnLost([this] { control_->MarkLost(); });
+}
 
 GigeCamera::~GigeCamera() {
-    // No thread may outlive its object: a camera still connected, or lost but not yet released,
-    // is disconnected first.
-    if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket > 0) CameraDisconnect();
+    if (static_cast<int>(::getpid()) != owner_process_id_) {
+        ForgetInForkedChild();
+    } else if (connected.load() != 0 || heartbeat_thread.joinable() || control_socket >= 0) {
+        // No thread may outlive its object: a camera still connected, or lost but not yet released,
+        // is disconnected first.
+        CameraDisconnect();
+    }
+    log_close(&log);  // a failed connection leaves nothing open either
     std::free(xml_data);
     std::free(adapter_name);
     std::free(ip_text);
+}
+
+void GigeCamera::ForgetInForkedChild() {
+    // The heartbeat thread lives in the parent only: the handle is parked where nobody joins it.
+    // Writing CCP would take control away from the parent, and closing the log would write the
+    // parent's unflushed lines a second time; the socket descriptor is the child's own copy.
+    if (heartbeat_thread.joinable()) new std::thread(std::move(heartbeat_thread));
+    // The parent's threads may have been waiting or holding a lock at the fork: in the child those
+    // waits never end, and destroying the primitives as they are would wait for them for ever. The
+    // heartbeat (whose pause the parent's thread may be waiting in) is left alone, the locks start
+    // afresh (their old state belongs to the parent).
+    (void)heartbeat_.release();
+    new (&command_lock) std::mutex();
+    new (&log.lock) std::mutex();
+    log.file = nullptr;
+    if (control_socket >= 0) ::close(control_socket);
+    control_socket = -1;
+    connected = 0;
 }
 
 int GigeCamera::ReadRegister(unsigned int address, int* value) {

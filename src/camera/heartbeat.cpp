@@ -44,6 +44,8 @@ void Heartbeat::Wake() {
 }
 
 void Heartbeat::Lose(const char* message) {
+    // Those told of the loss hear of it before callers see `connected` cleared.
+    if (on_lost_) on_lost_();
     connected_ = 0;
     TAVI_LOG_INFO(log_, "%s", message);
 }

@@ -36,6 +36,9 @@ class Heartbeat {
 
     // Not while `Run` runs.
     void SetTime(Time time) { time_ = std::move(time); }
+    // Called when the heartbeat declares the camera lost, before `connected` is cleared. Not while
+    // `Run` runs.
+    void SetOnLost(std::function<void()> on_lost) { on_lost_ = std::move(on_lost); }
 
     // The thread's body: reads the time-out, then the CCP once per period until the camera is lost
     // or disconnected. 0, or the code of a failed time-out read.
@@ -59,6 +62,7 @@ class Heartbeat {
     std::atomic<int>& timeout_;
     cameralog* log_;
     Time time_;
+    std::function<void()> on_lost_;
     std::mutex pause_lock_;
     std::condition_variable wake_;
 };

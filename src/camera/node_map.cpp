@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
+#include <memory>
 #include <pugixml.hpp>
 #include <sstream>
 
@@ -91,14 +93,31 @@ DescriptionNode MakeNode(const pugi::xml_node& element, std::string name) {
     return node;
 }
 
+// What a node costs beyond its texts: the node itself, its slot in the name index, and the hash
+// nodes of its properties.
+constexpr size_t kNodeOverhead = sizeof(DescriptionNode) + 64;
+constexpr size_t kPropertyOverhead = 64;
+
+size_t CostOf(const PropertyMap& properties) {
+    size_t cost = 0;
+    for (const auto& [property, value] : properties)
+        cost += kPropertyOverhead + property.size() + value.size();
+    return cost;
+}
+
+size_t CostOf(const DescriptionNode& node) {
+    return kNodeOverhead + 2 * node.name.size() + node.kind.size() + CostOf(node.properties);
+}
+
 class NodeCollector {
   public:
     explicit NodeCollector(std::vector<DescriptionNode>* nodes) : nodes_(nodes) {}
 
     // Nodes are the named elements of the description and of its groups, at any depth a real file
-    // uses. False for groups nested deeper, which only a hostile file holds.
+    // uses. False for groups nested deeper, or nodes beyond the map's budget, which only a hostile
+    // file holds.
     bool CollectFrom(const pugi::xml_node& parent, int depth = 0) {
-        if (depth > kMaxGroupDepth) return false;
+        if (depth > kMaxGroupDepth) return Refuse("groups nested too deep");
         for (const pugi::xml_node& element : parent.children()) {
             if (element.type() != pugi::node_element) continue;
             if (std::string_view(element.name()) == "Group") {
@@ -107,34 +126,63 @@ class NodeCollector {
             }
             // A StructReg has no name of its own (only a Comment), but its entries are nodes.
             const char* name = element.attribute("Name").value();
-            DescriptionNode node = MakeNode(element, name);
-            if (*name != '\0') nodes_->push_back(node);
-            CollectNested(element, node);
+            if (!CollectNested(element, MakeNode(element, name))) return false;
         }
         return true;
     }
 
+    const char* refusal() const { return refusal_; }
+
   private:
-    // A StructReg's entries take what they do not state (Address, Length, ...) from the StructReg;
-    // an enumeration's entries are named after it.
-    void CollectNested(const pugi::xml_node& element, const DescriptionNode& owner) {
+    bool Refuse(const char* why) {
+        refusal_ = why;
+        return false;
+    }
+
+    bool Add(DescriptionNode node) {
+        spent_ += CostOf(node);
+        if (spent_ > NodeMap::kMaxMapBytes) return Refuse("the description needs more memory than allowed");
+        nodes_->push_back(std::move(node));
+        return true;
+    }
+
+    // The owner first (when it has a name), then its entries: a StructReg's entries share what they
+    // do not state (Address, Length, ...) with the StructReg; an enumeration's entries are named
+    // after it.
+    bool CollectNested(const pugi::xml_node& element, DescriptionNode owner) {
+        std::shared_ptr<const PropertyMap> shared;
+        const std::string owner_name = owner.name;
+        if (!owner_name.empty() && !Add(owner)) return false;
         for (const pugi::xml_node& child : element.children()) {
             const std::string_view kind = child.name();
             const char* name = child.attribute("Name").value();
             if (!IsNestedNode(kind) || *name == '\0') continue;
             if (kind == "StructEntry") {
+                if (!shared) {
+                    spent_ += CostOf(owner.properties);  // held once, by all entries together
+                    shared = std::make_shared<const PropertyMap>(std::move(owner.properties));
+                }
                 DescriptionNode entry = MakeNode(child, name);
-                for (const auto& [property, value] : owner.properties)
-                    entry.properties.try_emplace(property, value);
-                nodes_->push_back(std::move(entry));
-            } else {
-                nodes_->push_back(MakeNode(child, "EnumEntry_" + owner.name + "_" + name));
+                entry.inherited = shared;
+                if (!Add(std::move(entry))) return false;
+            } else if (!Add(MakeNode(child, "EnumEntry_" + owner_name + "_" + name))) {
+                return false;
             }
         }
+        return true;
     }
 
     std::vector<DescriptionNode>* nodes_;
+    size_t spent_ = 0;
+    const char* refusal_ = "";
 };
+
+// Elements and attributes a parser would make of the text, counted without parsing it.
+size_t MarkupCount(const char* text, size_t size) {
+    size_t count = 0;
+    for (size_t i = 0; i < size; ++i) count += static_cast<size_t>(text[i] == '<' || text[i] == '=');
+    return count;
+}
 
 std::vector<std::string> SplitAtSpaces(const std::string& text) {
     std::vector<std::string> words;
@@ -146,9 +194,13 @@ std::vector<std::string> SplitAtSpaces(const std::string& text) {
 }  // namespace
 
 const std::string* DescriptionNode::Property(std::string_view property) const {
-    const auto found = properties.find(std::string(property));
-    if (found == properties.end() || found->second.empty()) return nullptr;
-    return &found->second;
+    const std::string key(property);
+    for (const PropertyMap* map : {&properties, inherited.get()}) {
+        if (map == nullptr) continue;
+        const auto found = map->find(key);
+        if (found != map->end() && !found->second.empty()) return &found->second;
+    }
+    return nullptr;
 }
 
 std::string NormalisePropertyText(std::string_view text) {
@@ -254,18 +306,37 @@ bool UnzipDescription(const unsigned char* data, size_t size, size_t max_size, s
 
 bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::string* error) {
     Release();
+    try {
+        if (BuildFrom(data, size, zipped, error)) return true;
+    } catch (const std::exception&) {
+        // Out of memory, or a container's own limit: too expensive a description for this PC.
+        Release();
+        *error = "the description could not be held in memory";
+    }
+    Release();
+    return false;
+}
+
+bool NodeMap::BuildFrom(const unsigned char* data, size_t size, bool zipped, std::string* error) {
     if (data == nullptr || size == 0 || size > kMaxDescriptionSize) {
         *error = "the description is empty or too large";
         return false;
     }
-    std::string xml;
+    std::string unzipped;
+    const char* text = reinterpret_cast<const char*>(data);
     if (zipped) {
-        if (!UnzipDescription(data, size, kMaxDescriptionSize, &xml, error)) return false;
-    } else {
-        xml.assign(reinterpret_cast<const char*>(data), size);
+        if (!UnzipDescription(data, size, kMaxDescriptionSize, &unzipped, error)) return false;
+        text = unzipped.data();
+        size = unzipped.size();
+    }
+    if (MarkupCount(text, size) > kMaxMarkupCount) {
+        *error = "the description holds more elements than allowed";
+        return false;
     }
     pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+    // The unzipped copy is parsed where it lies; plain text is copied once by the parser.
+    const pugi::xml_parse_result parsed =
+        zipped ? document.load_buffer_inplace(unzipped.data(), size) : document.load_buffer(text, size);
     if (!parsed) {
         *error = std::string("malformed XML: ") + parsed.description();
         return false;
@@ -275,9 +346,9 @@ bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::st
         *error = "the XML is not a register description";
         return false;
     }
-    if (!NodeCollector(&nodes_).CollectFrom(root)) {
-        Release();
-        *error = "groups nested too deep";
+    NodeCollector collector(&nodes_);
+    if (!collector.CollectFrom(root)) {
+        *error = collector.refusal();
         return false;
     }
     if (nodes_.empty()) {
@@ -286,8 +357,12 @@ bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::st
     }
     // The first node of a name wins, as a look-up by name can only find one.
     for (size_t i = 0; i < nodes_.size(); ++i) index_.try_emplace(nodes_[i].name, i);
+    MarkFeatures();
+    return true;
+}
 
-    // Features: every node reachable from the category Root through pFeature, through categories.
+// Features: every node reachable from the category Root through pFeature, through categories.
+void NodeMap::MarkFeatures() {
     std::deque<std::string> pending{"Root"};
     while (!pending.empty()) {
         const auto found = index_.find(pending.front());
@@ -300,12 +375,12 @@ bool NodeMap::Build(const unsigned char* data, size_t size, bool zipped, std::st
             for (std::string& name : SplitAtSpaces(*features)) pending.push_back(std::move(name));
         }
     }
-    return true;
 }
 
 void NodeMap::Release() {
-    nodes_.clear();
-    index_.clear();
+    // Swapped out rather than cleared, so that a refused description gives its memory back.
+    std::vector<DescriptionNode>().swap(nodes_);
+    std::unordered_map<std::string, size_t>().swap(index_);
 }
 
 const DescriptionNode* NodeMap::GetNode(std::string_view name) const {

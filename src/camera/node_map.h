@@ -29,14 +29,20 @@ enum class NodeInterface : int {
     kPort = 11,
 };
 
+// Property name -> value text; numbers written in hex come out as decimal text, several elements of
+// one name are joined with a space.
+using PropertyMap = std::unordered_map<std::string, std::string>;
+
 struct DescriptionNode {
     std::string name;  // without name space
     std::string kind;  // element name: Integer, IntReg, Category, ...
     NodeInterface interface_type = NodeInterface::kBase;
     bool is_feature = false;  // reachable from the category Root through pFeature
-    // Property name -> value text; numbers written in hex come out as decimal text, several
-    // elements of one name are joined with a space.
-    std::unordered_map<std::string, std::string> properties;
+    PropertyMap properties;   // the ones the node states itself
+    // What a StructEntry takes from its StructReg when it does not state it (Address, Length, ...):
+    // shared by all entries of the StructReg, never copied, so that thousands of entries cost no
+    // more than their owner.
+    std::shared_ptr<const PropertyMap> inherited;
 
     // The property's value text when the node carries it with a non-empty value, else null.
     const std::string* Property(std::string_view property) const;
@@ -44,11 +50,21 @@ struct DescriptionNode {
 
 class NodeMap {
   public:
+    // What a description may cost, so that a hostile one cannot exhaust the PC's memory. Real
+    // descriptions stay far below each bound (the largest known are a few MB of XML with some
+    // 100,000 elements and a node map of a few MB).
     // Largest description (unzipped) the map accepts.
-    static constexpr size_t kMaxDescriptionSize = 64u << 20;
+    static constexpr size_t kMaxDescriptionSize = 16u << 20;
+    // Most elements and attributes (counted as '<' and '=' characters), which bound the memory of the
+    // parsed XML document.
+    static constexpr size_t kMaxMarkupCount = 1u << 20;
+    // Most bytes the nodes may take: their names and property texts, plus a fixed cost per node and
+    // per property for the containers that hold them.
+    static constexpr size_t kMaxMapBytes = 32u << 20;
 
     // Builds the map from a description, plain XML text or a zip holding one .xml file. False (with a
-    // reason in `error`) for a malformed or oversized description; the map is then left empty.
+    // reason in `error`) for a malformed description or one beyond the bounds above; the map is then
+    // left empty. Never throws: running out of memory is a refused description too.
     bool Build(const unsigned char* data, size_t size, bool zipped, std::string* error);
     void Release();
     bool HasNodeMap() const { return !nodes_.empty(); }
@@ -64,6 +80,9 @@ class NodeMap {
     const std::vector<DescriptionNode>& GetNodes() const { return nodes_; }
 
   private:
+    bool BuildFrom(const unsigned char* data, size_t size, bool zipped, std::string* error);
+    void MarkFeatures();
+
     std::vector<DescriptionNode> nodes_;
     std::unordered_map<std::string, size_t> index_;
 };

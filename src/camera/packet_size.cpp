@@ -1,10 +1,12 @@
 // Packet-size negotiation: the largest stream packet that reaches the PC unfragmented, found by
 // asking the camera for test packets of falling sizes, then written into every stream channel.
 
+#include <chrono>
 #include <cstring>
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/control_channel.h"
+#include "camera/node_map.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
@@ -16,8 +18,38 @@ constexpr int kCandidateStep = 1024;
 constexpr size_t kProbeBufferSize = 9216;
 // Opens the path through a host firewall for the camera's test packets.
 constexpr char kFirewallOpener[20] = "movarenti!";
+// GigE Vision numbers stream channels with 9 bits: no camera has more than 512.
+constexpr int kMaxStreamChannels = 512;
 
 }  // namespace
+
+int GigeCamera::ReceiveTestPacket(int probe, uint8_t* buffer, size_t capacity) {
+    // Only the camera's test packet counts (from any of its ports: the stream source port is optional);
+    // a datagram from anyone else is dropped and the wait goes on within the probe's time-out.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kProbeTimeoutMs);
+    while (true) {
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0 || !tavi::net::WaitReadable(probe, static_cast<int>(remaining.count())))
+            return -1;
+        uint32_t sender = 0;
+        const int size =
+            tavi::net::ReceiveUdpFrom(probe, buffer, static_cast<int>(capacity), &sender, nullptr);
+        if (size >= 0 && sender == camera_ip) return size;
+        control_->NoteIgnored(1);
+    }
+}
+
+int GigeCamera::DeclaredStreamChannels() {
+    // The channel selector runs from 0 to its Max: that many channels are described.
+    const tavi::DescriptionNode* selector =
+        node_map ? node_map->GetNode("GevStreamChannelSelector") : nullptr;
+    if (selector == nullptr ||
+        (selector->Property("Max") == nullptr && selector->Property("pMax") == nullptr))
+        return kMaxStreamChannels;
+    const int max = GetNodeProperty("GevStreamChannelSelector", "Max");
+    return max >= 0 && max < kMaxStreamChannels ? max + 1 : kMaxStreamChannels;
+}
 
 int GigeCamera::GetPacketSize() {
     using namespace tavi::gvcp;
@@ -98,13 +130,22 @@ int GigeCamera::GetPacketSize() {
                 code);
             continue;
         }
-        if (receive_udp(probe, received, sizeof received) == candidate) {
+        if (ReceiveTestPacket(probe, received, sizeof received) == candidate) {
             size = candidate;
             break;
         }
     }
     tavi::net::close_udp_socket(probe);
 
+    // The count comes from the camera and drives a register write per channel: it is bounded by what
+    // the standard allows and what the description declares.
+    const int declared = DeclaredStreamChannels();
+    if (channel_count > declared) {
+        TAVI_LOG_WARNING(&log,
+                         "[function:GetPacketSize] The camera reports %d stream channels; %d are described.",
+                         channel_count, declared);
+        channel_count = declared;
+    }
     for (int channel = 0; channel < channel_count; ++channel) {
         code = WriteRegister(StreamChannelRegister(kRegScps, channel), size);
         if (code != 0) {

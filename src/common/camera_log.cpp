@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -24,9 +28,10 @@ void LogSwitches::AllOff() {
     debug = 0;
 }
 
-// Destroying a log leaves its file to its owner's close, and turns every switch off process-wide.
+// An owner that never closed its log (a failed connection, a forgotten disconnect) does not leak the
+// file.
 cameralog::~cameralog() {
-    file = nullptr;
+    log_close(this);
     LogSwitches::AllOff();
 }
 
@@ -47,15 +52,46 @@ void FormatLocalTime(char (&out)[kTimeBufferSize]) {
 }
 
 void WriteLine(cameralog* log, int switch_value, const char* tag, const char* format, va_list args) {
-    if (log == nullptr || switch_value == 0) return;
-    FILE* file = log->file.load();
-    if (file == nullptr) return;
+    if (log == nullptr || switch_value == 0 || log->file.load() == nullptr) return;
     char message[kMessageBufferSize] = {};
     std::vsnprintf(message, sizeof message, format, args);
     char time_text[kTimeBufferSize] = {};
     FormatLocalTime(time_text);
+    // The file is looked at again under the lock: a close may have come in between.
+    std::lock_guard<std::mutex> writing(log->lock);
+    FILE* file = log->file.load();
+    if (file == nullptr) return;
     // One write per line, so lines of different threads never interleave.
     std::fprintf(file, "%s[%s]%s\n", tag, time_text, message);
+}
+
+bool IsSafeNameCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' || c == '.';
+}
+
+// The file name for a base name that comes from a camera: only safe characters, no leading dot (so
+// neither "." nor ".." nor a hidden file), at most 19 of them, then ".log".
+void SafeFileName(const char* base_name, char (&file_name)[kMaxBaseNameLength + sizeof ".log"]) {
+    size_t length = 0;
+    for (const char* c = base_name != nullptr ? base_name : ""; *c != '\0'; ++c) {
+        if (length == kMaxBaseNameLength) break;
+        if (!IsSafeNameCharacter(*c) || (length == 0 && *c == '.')) continue;
+        file_name[length++] = *c;
+    }
+    std::memcpy(file_name + length, ".log", sizeof ".log");
+}
+
+// Created or truncated, never through a symbolic link and only when it is a regular file (a FIFO
+// would block the camera's connection, a device must not be truncated).
+FILE* OpenLogFile(const char* file_name) {
+    const int fd = ::open(file_name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    struct stat status {};
+    FILE* file = nullptr;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::ftruncate(fd, 0) == 0)
+        file = ::fdopen(fd, "w+");
+    if (file == nullptr) ::close(fd);
+    return file;
 }
 
 }  // namespace
@@ -65,15 +101,16 @@ int log_open(cameralog* log, const char* base_name) {
     if (!LogSwitches::AnyOn()) return 0;
     log_close(log);
     char file_name[kMaxBaseNameLength + sizeof ".log"] = {};
-    std::snprintf(file_name, sizeof file_name, "%.*s.log", static_cast<int>(kMaxBaseNameLength),
-                  base_name != nullptr ? base_name : "");
-    FILE* file = std::fopen(file_name, "w+");
+    SafeFileName(base_name, file_name);
+    FILE* file = OpenLogFile(file_name);
+    std::lock_guard<std::mutex> opening(log->lock);
     log->file = file;
     return file != nullptr ? 0 : -12;
 }
 
 void log_close(cameralog* log) {
     if (log == nullptr) return;
+    std::lock_guard<std::mutex> closing(log->lock);
     FILE* file = log->file.exchange(nullptr);
     if (file != nullptr) std::fclose(file);
 }

@@ -1,5 +1,7 @@
 // The discovery broadcast: one GVCP DISCOVERY from every local IPv4 address, one record per answer.
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 
@@ -12,6 +14,12 @@
 namespace {
 
 constexpr int kDiscoveryTimeoutMs = 500;
+// A flood of answers (a broken or hostile device) must not hold the caller or fill its memory: a
+// local address listens at most this long after its broadcast, and an adapter gives at most this
+// many records. Real cameras answer within the first 500 ms, and a network of more cameras than
+// this is far beyond what one adapter serves.
+constexpr int kMaxListenMs = 2000;
+constexpr int kMaxRecordsPerAdapter = 1024;
 constexpr int kMinimumMtu = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 
@@ -22,6 +30,12 @@ struct SearchedAddress {
     const tavi::net::AdapterAddress* entry;
     int mtu;
 };
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsUntil(Clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+}
 
 void BuildDiscoveryCommand(uint8_t (&command)[tavi::gvcp::kHeaderSize], uint16_t request_id) {
     tavi::gvcp::PutCommandHeader(command, tavi::gvcp::kFlagsDiscovery, tavi::gvcp::kDiscoveryCmd, 0,
@@ -45,12 +59,60 @@ void FillCameraHalf(const uint8_t (&ack)[tavi::gvcp::kDiscoveryAckSize], size_t 
                 ack + kDiscTextBlock, kDiscTextBlockSize);
 }
 
+// One record per well-sized answer, until 500 ms pass without one, `room` records were taken, or
+// the listening time is up. Returns the number of records appended.
+int ListenForAnswers(cameralog* log, int socket, const SearchedAddress& searched, int room,
+                     std::vector<DiscoveryInfo>* list) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kMaxListenMs);
+    int taken = 0;
+    while (true) {
+        if (taken >= room) {
+            TAVI_LOG_WARNING(log,
+                             "[function:DiscoverCameraWin32] The adapter %.32s gave %d answers; the rest are "
+                             "ignored.",
+                             searched.adapter->name.c_str(), kMaxRecordsPerAdapter);
+            return taken;
+        }
+        // The loop ends normally after 500 ms without an answer; when the listening time runs out
+        // before such a silence, the answers were still coming.
+        const long long remaining = MillisecondsUntil(deadline);
+        const int wait_ms = static_cast<int>(std::clamp<long long>(remaining, 0, kDiscoveryTimeoutMs));
+        if (!tavi::net::WaitReadable(socket, wait_ms)) {
+            if (wait_ms < kDiscoveryTimeoutMs) {
+                TAVI_LOG_WARNING(log,
+                                 "[function:DiscoverCameraWin32] Answers to %.16s kept coming for %d ms; "
+                                 "listening stopped.",
+                                 searched.entry->address.c_str(), kMaxListenMs);
+            }
+            return taken;
+        }
+        uint8_t ack[tavi::gvcp::kDiscoveryAckSize] = {};
+        const int size = receive_udp(socket, ack, sizeof ack);
+        if (size < 0) return taken;
+        const size_t ack_size = static_cast<size_t>(size);
+        if (ack_size < tavi::gvcp::kHeaderSize ||
+            ack_size - tavi::gvcp::kHeaderSize != tavi::gvcp::GetU16(ack, ack_size, tavi::gvcp::kAckLength)) {
+            continue;
+        }
+        DiscoveryInfo record{};
+        FillCameraHalf(ack, ack_size, &record);
+        record.pc_ip = tavi::ParseIpText(log, searched.entry->address.c_str());
+        record.pc_mask = tavi::ParseIpText(log, searched.entry->mask.c_str());
+        record.pc_gateway = tavi::ParseIpText(log, searched.adapter->gateway.c_str());
+        record.mtu = searched.mtu;
+        std::strncpy(record.adapter_name, searched.adapter->name.c_str(), sizeof record.adapter_name - 1);
+        list->push_back(record);
+        ++taken;
+    }
+}
+
 }  // namespace
 
 int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
     request_id = 1;
     std::vector<tavi::net::Adapter> adapters;
-    if (!tavi::net::ListAdapters(&adapters)) {
+    // A PC without any usable adapter cannot search at all: that is a failure, not "no camera".
+    if (!tavi::net::ListAdapters(&adapters) || adapters.empty()) {
         TAVI_LOG_ERROR(&log,
                        "[function:DiscoverCameraWin32] The memory space for storing network card information "
                        "has not been applied for, error code: %d",
@@ -67,7 +129,9 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                            "[function:DiscoverCameraWin32] Get the mtu error. the mtu: %d, error code: %d",
                            mtu, TAVI_ERR_MTU);
         }
+        int adapter_records = 0;
         for (const tavi::net::AdapterAddress& entry : adapter.addresses) {
+            if (adapter_records >= kMaxRecordsPerAdapter) break;
             const uint32_t local_ip = tavi::ParseIpText(&log, entry.address.c_str());
             if (local_ip == 0) continue;
 
@@ -103,27 +167,10 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                 continue;
             }
             const SearchedAddress searched{&adapter, local_ip, &entry, mtu};
-            while (true) {
-                uint8_t ack[tavi::gvcp::kDiscoveryAckSize] = {};
-                const int size = receive_udp(socket, ack, sizeof ack);
-                if (size < 0) break;
-                const size_t ack_size = static_cast<size_t>(size);
-                if (ack_size < tavi::gvcp::kHeaderSize ||
-                    ack_size - tavi::gvcp::kHeaderSize !=
-                        tavi::gvcp::GetU16(ack, ack_size, tavi::gvcp::kAckLength)) {
-                    continue;
-                }
-                DiscoveryInfo record{};
-                FillCameraHalf(ack, ack_size, &record);
-                record.pc_ip = tavi::ParseIpText(&log, searched.entry->address.c_str());
-                record.pc_mask = tavi::ParseIpText(&log, searched.entry->mask.c_str());
-                record.pc_gateway = tavi::ParseIpText(&log, searched.adapter->gateway.c_str());
-                record.mtu = searched.mtu;
-                std::strncpy(record.adapter_name, searched.adapter->name.c_str(),
-                             sizeof record.adapter_name - 1);
-                (*list)->push_back(record);
-                ++found;
-            }
+            const int heard =
+                ListenForAnswers(&log, socket, searched, kMaxRecordsPerAdapter - adapter_records, *list);
+            found += heard;
+            adapter_records += heard;
             tavi::net::close_udp_socket(socket);
         }
     }

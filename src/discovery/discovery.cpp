@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "discovery/address_text.h"
 
@@ -31,7 +32,14 @@ void Discovery::SetLogLevelSwitch(int error, int debug, int warning, int info) {
 int Discovery::DiscoverCamera(std::vector<DiscoveryInfo>* list) {
     if (list == nullptr) return camera_count;
     log_open(&log, "discovercamera");
-    camera_count = DiscoverCameraWin32(&list);
+    const size_t before = list->size();
+    try {
+        camera_count = DiscoverCameraWin32(&list);
+    } catch (const std::exception&) {
+        // The list could not grow (memory ran out): the records appended so far stand.
+        camera_count = static_cast<int>(list->size() - before);
+        TAVI_LOG_ERROR(&log, "[function:DiscoverCamera] No memory for more records after %d.", camera_count);
+    }
     log_close(&log);
     return camera_count;
 }

@@ -7,6 +7,7 @@
 #include "TaviSDK/Discovery.h"
 #include "discovery/address_text.h"
 #include "net/adapter_source.h"
+#include "net/gvcp_ack.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 
@@ -98,6 +99,13 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
 
     uint8_t reply[tavi::gvcp::kForceIpAckMaxSize] = {};
     int received = -1;
+    // The camera answers from its old address or, having taken it already, from its new one.
+    tavi::gvcp::ExpectedAck expected;
+    expected.sources[0] = info.camera_ip;
+    expected.sources[1] = configuration.ip;
+    expected.ack_code = tavi::gvcp::kForceIpAck;
+    expected.ack_id = request_id;
+    int ignored = 0;
     for (int attempt = 1; attempt <= kForceIpAttempts; ++attempt) {
         if (interface_index > 0) {
             tavi::net::SendUdpThroughInterface(socket, interface_index, info.pc_ip, destination,
@@ -105,7 +113,8 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
         } else {
             send_udp(socket, destination, tavi::gvcp::kPort, command, sizeof command);
         }
-        received = receive_udp(socket, reply, sizeof reply);
+        received = tavi::gvcp::ReceiveExpectedAck(socket, reply, sizeof reply, expected, kForceIpTimeoutMs,
+                                                  &ignored);
         if (received > 0) break;
         if (attempt == kForceIpAttempts) {
             tavi::net::close_udp_socket(socket);
@@ -114,6 +123,10 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
             return TAVI_ERR_FORCE_IP;
         }
         std::this_thread::sleep_for(kForceIpRetryPause);
+    }
+    if (ignored > 0) {
+        TAVI_LOG_WARNING(&log, "[function:ForceIp] Ignored %d datagrams that were not the camera's answer.",
+                         ignored);
     }
     const uint16_t status = tavi::gvcp::GetU16(reply, static_cast<size_t>(received), tavi::gvcp::kAckStatus);
     TAVI_LOG_INFO(&log, "[function:ForceIp] the status of force ip, the status: %d", status);

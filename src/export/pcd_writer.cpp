@@ -5,6 +5,7 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "export/cloud_files.h"
+#include "export/replacement_file.h"
 #include "processing/cloud_decode.h"
 #include "processing/cloud_frame.h"
 
@@ -80,7 +81,8 @@ int WritePcdFile(const PhotoInfo& frame, const char* path) {
     const CloudExtent extent = ExtentOf(frame);
     auto* chunk = static_cast<float*>(std::malloc(kChunkPoints * kDecodedPointFloats * sizeof(float)));
     if (chunk == nullptr) return TAVI_ERR_NO_WRITER;
-    FILE* file = std::fopen(path, "wb");
+    ReplacementFile output(path);
+    FILE* file = output.file();
     bool written = file != nullptr;
     if (written) {
         char header[512];
@@ -88,7 +90,8 @@ int WritePcdFile(const PhotoInfo& frame, const char* path) {
         written = std::fwrite(header, 1, header_length, file) == header_length &&
                   WriteStoredPoints(file, frame.data, extent.stored, frame.cloud_unit, chunk) &&
                   WriteMissingPoints(file, extent.points - extent.stored);
-        written = (std::fclose(file) == 0) && written;
+        // An incomplete file never takes the old one's place.
+        written = written && output.Commit();
     }
     std::free(chunk);
     return written ? TAVI_OK : TAVI_ERR_NO_WRITER;

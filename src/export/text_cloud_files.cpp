@@ -6,6 +6,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "export/cloud_files.h"
 #include "export/point_lines.h"
+#include "export/replacement_file.h"
 #include "export/text_buffer.h"
 #include "processing/cloud_frame.h"
 
@@ -54,7 +55,8 @@ void AppendPlyHeader(TextBuffer& buffer, size_t vertices) {
 template <class Lines>
 int WriteTextFile(cameralog* log, const TextFileKind& kind, const char* path, const Lines& lines,
                   size_t count) {
-    FILE* file = std::fopen(path, "wb");
+    ReplacementFile output(path);
+    FILE* file = output.file();
     if (file == nullptr) {
         if (kind.says_open_failure_on_stdout) std::puts("open file error");
         TAVI_LOG_ERROR(log, kind.open_failure_message, TAVI_ERR_FILE_OPEN);
@@ -66,7 +68,8 @@ int WriteTextFile(cameralog* log, const TextFileKind& kind, const char* path, co
         if (kind.ply_header) AppendPlyHeader(buffer, CountSelected(lines, count));
         written = WriteLines(lines, count, buffer);
     }
-    written = (std::fclose(file) == 0) && written;
+    // An incomplete file never takes the old one's place.
+    written = written && output.Commit();
     if (!written) {
         TAVI_LOG_ERROR(log, kind.write_failure_message, TAVI_ERR_NO_WRITER);
         return TAVI_ERR_NO_WRITER;

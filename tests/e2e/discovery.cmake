@@ -17,3 +17,9 @@ tavi_e2e_test(e2e.discovery.foreign_subnet BINARY tavi_e2e_discovery SUITES Forc
 tavi_e2e_test(e2e.discovery.hostile_answers BINARY tavi_e2e_discovery SUITES HostileAnswers
     NETNS --adapter tv0,169.254.1.1/16,mtu=1500
           --camera "tv0,169.254.1.10/16,--serial TVH001 --mac 02:54:56:00:00:21")
+tavi_e2e_test(e2e.discovery.flood BINARY tavi_e2e_discovery SUITES Flood
+    NETNS --adapter tv0,169.254.1.1/16,mtu=1500
+          --camera "tv0,169.254.1.10/16,--serial TVR001 --mac 02:54:56:00:00:31"
+          --camera "tv0,169.254.1.11/16,--serial TVX001 --mac 02:54:56:00:00:32")
+# Only the loopback interface: no adapter to search through.
+tavi_e2e_test(e2e.discovery.no_adapter BINARY tavi_e2e_discovery SUITES NoAdapter)

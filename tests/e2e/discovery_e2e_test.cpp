@@ -1,8 +1,10 @@
 // Discovery and force IP against virtual cameras in the isolated test namespace.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -171,4 +173,85 @@ TEST(HostileAnswers, AnOversizedAnswerEndsThatAddressesReceiveLoop) {
     ASSERT_TRUE(CameraControl(0).Set("discovery-oversize", "0"));
     EXPECT_TRUE(cameras.empty());
     EXPECT_EQ(Discover().size(), 1u);
+}
+
+// ---- a flooding device and a PC without adapters -------------------------------------------------
+
+namespace {
+
+std::string ReadDiscoveryLog() {
+    std::FILE* file = std::fopen("discovercamera.log", "rb");
+    if (file == nullptr) return {};
+    std::string text;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
+// A discovery with warnings logged into a scratch directory; the log text is left in `log_text`.
+std::vector<DiscoveryInfo> DiscoverLogging(std::string* log_text) {
+    char directory[] = "/tmp/tavi-flood-XXXXXX";
+    char previous[4096] = "/";
+    EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
+    EXPECT_NE(mkdtemp(directory), nullptr);
+    EXPECT_EQ(chdir(directory), 0);
+    Discovery discovery;
+    discovery.SetLogLevelSwitch(1, 0, 1, 0);
+    std::vector<DiscoveryInfo> cameras;
+    const int found = discovery.DiscoverCamera(&cameras);
+    EXPECT_EQ(found, static_cast<int>(cameras.size()));
+    *log_text = ReadDiscoveryLog();
+    std::remove("discovercamera.log");
+    EXPECT_EQ(chdir(previous), 0);
+    rmdir(directory);
+    return cameras;
+}
+
+size_t CountSerial(const std::vector<DiscoveryInfo>& cameras, const std::string& serial) {
+    return static_cast<size_t>(std::count_if(
+        cameras.begin(), cameras.end(), [&](const DiscoveryInfo& info) { return Serial(info) == serial; }));
+}
+
+}  // namespace
+
+// Camera 0 is honest, camera 1 floods (both behind tv0).
+TEST(Flood, AnAdapterGivesAtMost1024RecordsAndTheRealCamerasAreAmongThem) {
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood-gap-ms", "1"));
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "3000"));
+    std::string log_text;
+    const std::vector<DiscoveryInfo> cameras = DiscoverLogging(&log_text);
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
+    EXPECT_LE(cameras.size(), 1024u);
+    EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
+    EXPECT_GE(CountSerial(cameras, "TVX001"), 1u);
+    // The flood (one answer a millisecond for 3 s) meets the record bound first, unless this machine
+    // is so loaded that fewer than 1024 answers got through in the listening time.
+    const bool capped =
+        cameras.size() == 1024u &&
+        log_text.find(
+            "[function:DiscoverCameraWin32] The adapter tv0 gave 1024 answers; the rest are ignored.") !=
+            std::string::npos;
+    const bool timed = log_text.find("kept coming for 2000 ms; listening stopped.") != std::string::npos;
+    EXPECT_TRUE(capped || timed) << log_text;
+}
+
+TEST(Flood, ListeningEndsWhileASlowFloodGoesOn) {
+    // 600 answers 50 ms apart last 30 s; listening ends long before, with a warning.
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood-gap-ms", "50"));
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "600"));
+    std::string log_text;
+    const std::vector<DiscoveryInfo> cameras = DiscoverLogging(&log_text);
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
+    EXPECT_LT(cameras.size(), 600u);
+    EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
+    EXPECT_NE(log_text.find("kept coming for 2000 ms; listening stopped."), std::string::npos) << log_text;
+}
+
+TEST(NoAdapter, APcWithoutAdaptersGivesMinus3) {
+    Discovery discovery;
+    std::vector<DiscoveryInfo> cameras;
+    EXPECT_EQ(discovery.DiscoverCamera(&cameras), -3);
+    EXPECT_EQ(discovery.camera_count, -3);
+    EXPECT_TRUE(cameras.empty());
 }

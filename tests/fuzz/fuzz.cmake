@@ -16,6 +16,9 @@ set(TAVI_FUZZ_REPLAY_INPUTS 20000 CACHE STRING "Generated inputs each fuzz repla
 # A point-cloud input costs more than the others (each text file of a cloud, however small, sets up
 # 2 MiB of number tables), so its replay runs a share of the inputs.
 set(TAVI_FUZZ_REPLAY_DIVISOR_point_cloud 20)
+# Descriptions that amplify need room: node-map inputs may grow to 1 MiB (for libFuzzer pass
+# -max_len=1048576 to fuzz_node_map).
+set(TAVI_FUZZ_REPLAY_MAX_SIZE_node_map 1048576)
 
 set(TAVI_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 file(GLOB TAVI_FUZZ_SOURCES CONFIGURE_DEPENDS ${TAVI_FUZZ_DIR}/fuzz_*.cpp)
@@ -55,9 +58,14 @@ foreach(source IN LISTS TAVI_FUZZ_SOURCES)
             math(EXPR inputs "${inputs} / ${TAVI_FUZZ_REPLAY_DIVISOR_${name}}")
         endif()
         add_executable(${target} ${source} ${TAVI_FUZZ_DIR}/replay_main.cpp)
-        add_test(NAME fuzz.${name} COMMAND ${target} --inputs=${inputs} ${TAVI_FUZZ_DIR}/corpus/${name})
+        set(max_size 8192)
+        if(DEFINED TAVI_FUZZ_REPLAY_MAX_SIZE_${name})
+            set(max_size ${TAVI_FUZZ_REPLAY_MAX_SIZE_${name}})
+        endif()
+        add_test(NAME fuzz.${name}
+            COMMAND ${target} --inputs=${inputs} --max-size=${max_size} ${TAVI_FUZZ_DIR}/corpus/${name})
         set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 300)
     endif()
-    target_include_directories(${target} PRIVATE ${TAVI_FUZZ_DIR})
+    target_include_directories(${target} PRIVATE ${TAVI_FUZZ_DIR} ${TAVI_FUZZ_DIR}/..)
     target_link_libraries(${target} PRIVATE TaviSDK_internal)
 endforeach()

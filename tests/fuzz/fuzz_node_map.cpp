@@ -2,7 +2,9 @@
 // then every question the library asks of the map: register addresses through pValue / pAddress
 // chains, limits, string-register lengths and the feature list.
 //
-// Input: one flag byte (bit 0: the description is zipped), then the description's bytes.
+// Input: one flag byte (bit 0: the description is zipped), then the description's bytes, up to
+// 1 MiB: enough for descriptions that would amplify (entries that copy their owner's properties,
+// names multiplied by their entries). Building one never costs more than a fixed memory ceiling.
 
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "camera/node_map.h"
 #include "fuzz_input.h"
+#include "support/peak_memory.h"
 
 namespace {
 
@@ -17,6 +20,9 @@ using tavi::DescriptionNode;
 using tavi::fuzz::Expect;
 
 constexpr size_t kMaxNodesAsked = 256;
+// The map's budget, the parsed document and the copies around them, with room for the sanitizers'
+// own bookkeeping.
+constexpr size_t kMemoryCeiling = 384u << 20;
 const char* const kReferenceProperties[] = {"pValue", "pAddress", "pFeature", "pMin", "pMax", "pInc"};
 
 void ExpectLookupsAgree(const tavi::NodeMap& map) {
@@ -75,7 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     auto map = std::make_unique<tavi::NodeMap>();
     std::string error;
+    tavi::test::PeakMemory memory;
+    const bool measured = memory.Start();
     const bool built = map->Build(bytes.data(), bytes.size(), zipped, &error);
+    Expect(!measured || memory.Rise() < kMemoryCeiling, "a description costs no more than the ceiling");
     Expect(built == map->HasNodeMap(), "a map is either built or empty");
     Expect(built || !error.empty(), "a refused description says why");
     if (!built) return 0;

@@ -152,6 +152,7 @@ def description_seeds():
                                   b"</RegisterDescription>")
         archive.writestr(entry("readme.txt", zipfile.ZIP_STORED), b"not the description")
     write("node_map", "stored.zip", b"\x01" + stored.getvalue())
+    amplification_seeds()
 
     urls = {
         "local-zip": "Local:Tavi_Fuzz.zip;8000000;1f4a3",
@@ -162,6 +163,27 @@ def description_seeds():
     }
     for name, url in urls.items():
         write("description_url", name, url.encode())
+
+
+def amplification_seeds():
+    """Descriptions that cost far more than their size: a StructReg whose 750 KB of properties 4,000
+    entries would each copy (plain, under 1 MiB), the same zipped (13 KB), and an enumeration whose
+    50 KB name 1,000 entries would each repeat."""
+    head = b'<RegisterDescription><Category Name="Root"><pFeature>Base</pFeature></Category>' \
+           b'<Integer Name="Base"><Value>1</Value></Integer>'
+    wide = head + b'<StructReg Comment="Wide"><Address>0x2000</Address><Length>4</Length><ToolTip>' + \
+        b"w" * (750 * 1024) + b"</ToolTip>" + \
+        b"".join(b'<StructEntry Name="B%d"><Bit>0</Bit></StructEntry>' % n for n in range(4000)) + \
+        b"</StructReg></RegisterDescription>"
+    write("node_map", "shared-properties.xml", b"\x00" + wide)
+    zipped = io.BytesIO()
+    with zipfile.ZipFile(zipped, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr(entry("wide.xml"), wide)
+    write("node_map", "shared-properties.zip", b"\x01" + zipped.getvalue())
+    names = head + b'<Enumeration Name="' + b"e" * (50 * 1024) + b'">' + \
+        b"".join(b'<EnumEntry Name="V%d"><Value>%d</Value></EnumEntry>' % (n, n) for n in range(1000)) + \
+        b"<pValue>Base</pValue></Enumeration></RegisterDescription>"
+    write("node_map", "multiplied-names.xml", b"\x00" + names)
 
 
 # ---- protocol fields -----------------------------------------------------------------------------

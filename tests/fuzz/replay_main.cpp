@@ -3,7 +3,7 @@
 // generator (bit flips, interesting bytes, cuts, insertions, splices and random fills). The same
 // build always runs the same inputs, so a failure can be replayed.
 //
-//   replay_<target> [--inputs=N] [--seed=S] [--save-failing=PATH] DIR_OR_FILE...
+//   replay_<target> [--inputs=N] [--seed=S] [--max-size=BYTES] [--save-failing=PATH] DIR_OR_FILE...
 
 #include <algorithm>
 #include <cstdint>
@@ -23,7 +23,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kMaxGeneratedSize = 8192;
+// Generated inputs are cut to this size unless --max-size says otherwise.
+size_t g_max_generated_size = 8192;
 
 // SplitMix64: small, fast, and the same on every platform.
 class Random {
@@ -112,7 +113,7 @@ void Mutate(Bytes& input, const std::vector<Bytes>& seeds, Random& random) {
             break;
         }
     }
-    if (input.size() > kMaxGeneratedSize) input.resize(kMaxGeneratedSize);
+    if (input.size() > g_max_generated_size) input.resize(g_max_generated_size);
 }
 
 Bytes Generate(const std::vector<Bytes>& seeds, Random& random) {
@@ -151,6 +152,8 @@ int main(int argc, char** argv) {
             generated = std::strtoull(argv[i] + 9, nullptr, 10);
         } else if (std::strncmp(argv[i], "--seed=", 7) == 0) {
             seed = std::strtoull(argv[i] + 7, nullptr, 10);
+        } else if (std::strncmp(argv[i], "--max-size=", 11) == 0) {
+            g_max_generated_size = std::strtoull(argv[i] + 11, nullptr, 10);
         } else if (std::strncmp(argv[i], "--save-failing=", 15) == 0) {
             save_failing = argv[i] + 15;
         } else {

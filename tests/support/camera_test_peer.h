@@ -30,6 +30,6 @@ struct GigeCameraTestPeer {
     }
     static void DetachControlSocket(GigeCamera& camera) {
         tavi::net::close_udp_socket(camera.control_socket);
-        camera.control_socket = 0;
+        camera.control_socket = -1;
     }
 };

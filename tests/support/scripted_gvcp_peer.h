@@ -73,6 +73,9 @@ class ScriptedGvcpPeer {
     };
     // Returns the datagrams to answer a command with; std::nullopt hands it to the model.
     using Script = std::function<std::optional<std::vector<Bytes>>(const Bytes& command)>;
+    // Runs on the peer's thread when a command arrives, before it is answered: a hostile test sends
+    // its spoofed or stray datagrams to the command's sender from here, so they arrive first.
+    using Prelude = std::function<void(const Datagram& command)>;
 
     ScriptedGvcpPeer() {
         static std::atomic<int> serial{0};
@@ -100,6 +103,7 @@ class ScriptedGvcpPeer {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
         if (socket_ >= 0) ::close(socket_);
+        if (side_socket_ >= 0) ::close(side_socket_);
     }
     ScriptedGvcpPeer(const ScriptedGvcpPeer&) = delete;
     ScriptedGvcpPeer& operator=(const ScriptedGvcpPeer&) = delete;
@@ -110,6 +114,10 @@ class ScriptedGvcpPeer {
     void SetScript(Script script) {
         std::lock_guard<std::mutex> lock(mutex_);
         script_ = std::move(script);
+    }
+    void SetPrelude(Prelude prelude) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        prelude_ = std::move(prelude);
     }
     void SetRegister(uint32_t address, uint32_t value) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -153,12 +161,25 @@ class ScriptedGvcpPeer {
         return matching;
     }
     void SendTo(uint32_t address, uint16_t port, const Bytes& bytes) {
-        sockaddr_in destination = SocketAddress(address, port);
-        ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&destination),
-                 sizeof destination);
+        SendFrom(socket_, address, port, bytes);
+    }
+    // The same from this peer's address but another port than 3956 (a process beside the camera).
+    void SendFromSidePort(uint32_t address, uint16_t port, const Bytes& bytes) {
+        if (side_socket_ < 0) {
+            side_socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in local = SocketAddress(address_, 0);
+            ::bind(side_socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
+        SendFrom(side_socket_, address, port, bytes);
     }
 
   private:
+    static void SendFrom(int socket, uint32_t address, uint16_t port, const Bytes& bytes) {
+        sockaddr_in destination = SocketAddress(address, port);
+        ::sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&destination),
+                 sizeof destination);
+    }
+
     static sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
         sockaddr_in socket_address{};
         socket_address.sin_family = AF_INET;
@@ -180,13 +201,20 @@ class ScriptedGvcpPeer {
             Datagram datagram{Bytes(buffer, buffer + size), ntohl(sender.sin_addr.s_addr),
                               ntohs(sender.sin_port), std::chrono::steady_clock::now()};
             std::vector<Bytes> answers;
+            Prelude prelude;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 received_.push_back(datagram);
-                if (datagram.bytes.size() < 8 || datagram.bytes[0] != 0x42 || silent_) continue;
-                std::optional<std::vector<Bytes>> scripted = script_ ? script_(datagram.bytes) : std::nullopt;
-                answers = scripted ? std::move(*scripted) : Model(datagram.bytes);
+                prelude = prelude_;
+                const bool command = datagram.bytes.size() >= 8 && datagram.bytes[0] == 0x42;
+                if (command && !silent_) {
+                    std::optional<std::vector<Bytes>> scripted =
+                        script_ ? script_(datagram.bytes) : std::nullopt;
+                    answers = scripted ? std::move(*scripted) : Model(datagram.bytes);
+                }
             }
+            // The prelude runs for a silent peer too: a dead camera's address can still be spoofed.
+            if (prelude) prelude(datagram);
             for (const Bytes& answer : answers) SendTo(datagram.address, datagram.port, answer);
         }
     }
@@ -249,6 +277,8 @@ class ScriptedGvcpPeer {
     std::atomic<int> largest_test_packet_{1500};
     std::mutex mutex_;
     Script script_;
+    Prelude prelude_;
+    int side_socket_ = -1;  // used by the peer's thread only
     std::map<uint32_t, uint32_t> registers_;
     std::map<uint32_t, uint16_t> statuses_;
     std::map<uint32_t, uint8_t> memory_;

@@ -80,7 +80,7 @@ TEST_F(ConnectionTest, ConnectTakesControlAndReadsEverySensorsCalibration) {
     EXPECT_EQ(camera.CameraDisconnect(), 0);
     EXPECT_EQ(fake.WritesTo(kCcp), (std::vector<uint32_t>{2, 0}));
     EXPECT_EQ(camera.connected.load(), 0);
-    EXPECT_EQ(camera.control_socket, 0);
+    EXPECT_EQ(camera.control_socket, -1);
     EXPECT_EQ(camera.GetRegisterAddr("Width"), -11);
 }
 
@@ -89,7 +89,7 @@ TEST_F(ConnectionTest, ACameraControlledElsewhereIsRefusedAndNotWritten) {
     EXPECT_EQ(Connect(), -11);
     EXPECT_TRUE(fake.WritesTo(kCcp).empty());
     EXPECT_EQ(camera.connected.load(), 0);
-    EXPECT_EQ(camera.control_socket, 0);
+    EXPECT_EQ(camera.control_socket, -1);
 }
 
 TEST_F(ConnectionTest, BadArgumentsAndAMissingMtuAreRefused) {

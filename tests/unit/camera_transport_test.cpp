@@ -156,11 +156,14 @@ TEST_F(TransportTest, ADatagramWaitingBeforeTheRequestIsDrainedNotTakenAsTheAnsw
     EXPECT_EQ(value, 222);
 }
 
-TEST_F(TransportTest, AnAcknowledgeWithAForeignIdIsTakenAsTheAnswer) {
+TEST_F(TransportTest, AnAcknowledgeWithAForeignIdOrCodeIsIgnored) {
     AnswerWith(MakeAck(0, 0x0081, 0x7777, {0, 0, 0x01, 0x00}));
     int value = 0;
-    EXPECT_EQ(camera.ReadRegister(0x0A00, &value), 0);
-    EXPECT_EQ(value, 256);
+    EXPECT_EQ(camera.ReadRegister(0x0A00, &value), -53);
+    EXPECT_EQ(value, -1);
+    AnswerWith(MakeAck(0, 0x0083, 2, {0, 0, 0x01, 0x00}));  // the right id, a write's acknowledge
+    EXPECT_EQ(camera.ReadRegister(0x0A00, &value), -53);
+    EXPECT_EQ(GigeCameraTestPeer::Control(camera).IgnoredDatagrams(), 6);  // three attempts each
 }
 
 TEST_F(TransportTest, AnOversizedRegisterAcknowledgeCountsAsNoAnswer) {

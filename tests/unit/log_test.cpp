@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TaviSDK/CameraLog.h"
 #include "TaviSDK/Discovery.h"
@@ -125,12 +132,103 @@ TEST(Log, AnEmptyBaseNameGivesDotLog) {
 
 TEST(Log, NullLogAndUnwritableFileGiveMinus12) {
     SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
     LogSwitches::error = 1;
     EXPECT_EQ(log_open(nullptr, "x"), -12);
+    std::filesystem::create_directory(scratch.path() / "taken.log");
     cameralog log;
-    EXPECT_EQ(log_open(&log, "no/such/dir"), -12);
+    EXPECT_EQ(log_open(&log, "taken"), -12);
     TAVI_LOG_ERROR(&log, "dropped");  // a closed log drops lines silently
     log_close(&log);
+}
+
+// ---- names that come from a camera -----------------------------------------------------------------
+
+TEST(Log, ASerialWithSlashesAndDotsLogsIntoTheCurrentDirectoryOnly) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::error = 1;
+    const std::pair<const char*, const char*> cases[] = {
+        {"/tmp/x", "tmpx.log"},    {"../../etc/passwd", "etcpasswd.log"}, {"..", ".log"},
+        {".hidden", "hidden.log"}, {"TV-01_a.b c*?\n", "TV-01_a.bc.log"},
+    };
+    for (const auto& [serial, file_name] : cases) {
+        LogSwitches::error = 1;  // destroying the previous log turned it off
+        cameralog log;
+        ASSERT_EQ(log_open(&log, serial), 0) << serial;
+        TAVI_LOG_ERROR(&log, "written");
+        log_close(&log);
+        EXPECT_TRUE(scratch.Exists(file_name)) << serial;
+    }
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, std::size(cases));
+}
+
+TEST(Log, ASymbolicLinkAtTheLogsNameIsNeverFollowed) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::error = 1;
+    {
+        std::ofstream target(scratch.path() / "precious.txt");
+        target << "keep me";
+    }
+    std::filesystem::create_symlink(scratch.path() / "precious.txt", scratch.path() / "CAM1.log");
+    cameralog log;
+    EXPECT_EQ(log_open(&log, "CAM1"), -12);
+    TAVI_LOG_ERROR(&log, "dropped");
+    log_close(&log);
+    EXPECT_EQ(scratch.Read("precious.txt"), "keep me");
+}
+
+TEST(Log, DestroyingALogClosesItsFile) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::error = 1;
+    const auto open_descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = open_descriptors();
+    {
+        cameralog log;
+        ASSERT_EQ(log_open(&log, "closed"), 0);
+        TAVI_LOG_ERROR(&log, "a line that reaches the disk");
+    }
+    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_NE(scratch.Read("closed.log").find("a line that reaches the disk"), std::string::npos);
+}
+
+// Run under TSan: a stream thread logging while its camera disconnects and reconnects never writes
+// to a closed file, and no line is torn.
+TEST(Log, WritersAndACloseOnOtherThreadsDoNotRace) {
+    SwitchesOff off;
+    tavi::test::ScratchDirectory scratch;
+    LogSwitches::info = 1;
+    cameralog log;
+    ASSERT_EQ(log_open(&log, "race"), 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int n = 0; n < 3; ++n) {
+        writers.emplace_back([&, n] {
+            while (!stop.load()) TAVI_LOG_INFO(&log, "[function:Writer] line of writer %d", n);
+        });
+    }
+    for (int round = 0; round < 200; ++round) {
+        log_close(&log);
+        ASSERT_EQ(log_open(&log, "race"), 0);
+    }
+    stop = true;
+    for (std::thread& writer : writers) writer.join();
+    log_close(&log);
+    const std::string text = scratch.Read("race.log");
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line + "\n", kLinePattern)) << line;
+    }
 }
 
 TEST(Log, DestroyingALogObjectTurnsEverySwitchOff) {

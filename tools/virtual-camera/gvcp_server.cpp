@@ -80,10 +80,15 @@ void GvcpServer::ReceiveAll(Clock::time_point now) {
 }
 
 void GvcpServer::SendDue(Clock::time_point now) {
-    while (!pending_.empty() && pending_.front().due <= now) {
-        Send(pending_.front().to, pending_.front().bytes);
+    while (!pending_.empty() && (pending_.front().due <= now || FloodStopped(pending_.front()))) {
+        if (!FloodStopped(pending_.front())) Send(pending_.front().to, pending_.front().bytes);
         pending_.pop_front();
     }
+}
+
+// A flood ends as soon as it is switched off: its answers still waiting are dropped.
+bool GvcpServer::FloodStopped(const Pending& pending) const {
+    return pending.flood && settings_.discovery_flood == 0;
 }
 
 bool GvcpServer::Silent(Clock::time_point now) const {
@@ -200,6 +205,14 @@ void GvcpServer::OnDiscovery(const CommandHeader& header, std::span<const uint8_
     // the faulty answer and keep listening, or to stop listening at it.
     if (settings_.discovery_oversize || settings_.discovery_wrong_size) {
         Answer(header, from, DiscoveryAck(header.request_id, false), now);
+    }
+    // A flooding device keeps answering, each copy well formed, one every gap.
+    const std::vector<uint8_t> copy = DiscoveryAck(header.request_id, false);
+    for (uint32_t n = 1; n <= settings_.discovery_flood; ++n) {
+        const auto due =
+            now + std::chrono::milliseconds(settings_.ack_delay_ms) +
+            std::chrono::milliseconds(static_cast<uint64_t>(settings_.discovery_flood_gap_ms) * n);
+        pending_.push_back(Pending{due, AnswerAddress(from, false), copy, true});
     }
 }
 

@@ -38,6 +38,7 @@ class GvcpServer {
         Clock::time_point due;
         sockaddr_in to;
         std::vector<uint8_t> bytes;
+        bool flood = false;  // one of a discovery flood's answers
     };
     using Handler = void (GvcpServer::*)(const gvcp::CommandHeader&, std::span<const uint8_t>,
                                          const sockaddr_in&, Clock::time_point);
@@ -59,6 +60,7 @@ class GvcpServer {
     static Handler HandlerFor(uint16_t command);
 
     bool Silent(Clock::time_point now) const;
+    bool FloodStopped(const Pending& pending) const;
     // An application on another subnet cannot be reached directly: it is answered by broadcast.
     sockaddr_in AnswerAddress(const sockaddr_in& from, bool broadcast_requested) const;
     void Answer(const gvcp::CommandHeader& header, const sockaddr_in& from, std::vector<uint8_t> ack,

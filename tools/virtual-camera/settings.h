@@ -39,12 +39,14 @@ struct Settings {
     double outlier_ratio = 0.0005;
     uint64_t scene_seed = 1;
     // Faults.
-    bool discovery_wrong_size = false;  // length field disagrees with the datagram's size
-    bool discovery_oversize = false;    // acknowledge longer than 256 bytes
-    uint32_t forceip_status = 0;        // status of the FORCEIP acknowledge; not 0: address kept
-    bool control_held = false;          // another application holds the control channel
-    bool gvcp_silent = false;           // no answer to anything (a pulled cable)
-    uint32_t gvcp_silent_ms = 0;        // silent for this long from the moment it is set
+    bool discovery_wrong_size = false;    // length field disagrees with the datagram's size
+    bool discovery_oversize = false;      // acknowledge longer than 256 bytes
+    uint32_t discovery_flood = 0;         // further copies of each discovery acknowledge
+    uint32_t discovery_flood_gap_ms = 1;  // time between two copies
+    uint32_t forceip_status = 0;          // status of the FORCEIP acknowledge; not 0: address kept
+    bool control_held = false;            // another application holds the control channel
+    bool gvcp_silent = false;             // no answer to anything (a pulled cable)
+    uint32_t gvcp_silent_ms = 0;          // silent for this long from the moment it is set
     std::chrono::steady_clock::time_point silent_since{};
     uint32_t ack_delay_ms = 0;                     // every acknowledge leaves this late
     std::map<uint32_t, uint16_t> register_errors;  // address -> status of reads and writes
