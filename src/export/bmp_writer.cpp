@@ -88,7 +88,7 @@ void FormatRow(const uint8_t* row, uint32_t width, BmpPixels pixels, uint8_t* ou
 bool WriteRows(FILE* file, const uint8_t* data, uint32_t width, uint32_t height, BmpPixels pixels) {
     const size_t row_length = RowLength(width, pixels);
     const size_t input_row = size_t{width} * InputBytesPerPixel(pixels);
-    constexpr size_t kBufferBytes = 256 * 1024;
+    constexpr size_t kBufferBytes = size_t{256} * 1024;
     const size_t rows_per_write = std::max<size_t>(1, kBufferBytes / std::max<size_t>(row_length, 1));
     auto* buffer = static_cast<uint8_t*>(std::malloc(rows_per_write * row_length + 1));
     if (buffer == nullptr) return false;

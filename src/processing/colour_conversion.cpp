@@ -246,8 +246,10 @@ const YuvTables* Tables() {
         for (int u = 0; u < 256; ++u)
             for (int v = 0; v < 256; ++v)
                 built->chroma[static_cast<size_t>(u << 8 | v)] = TermsOf(u - 128, v - 128);
-        for (int x = -512; x < 512; ++x)
-            built->clamp[static_cast<size_t>(x + 512)] = static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x);
+        for (size_t slot = 0; slot < 1024; ++slot) {
+            const int x = static_cast<int>(slot) - 512;
+            built->clamp[slot] = static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x);
+        }
         return built;
     }();
     return tables;
@@ -306,9 +308,9 @@ void YuyvToRgbPortable(const uint8_t* yuyv, size_t groups, uint8_t* rgb) {
             YuvPixel(in[2], in[1] - 128, in[3] - 128, out + 3);
             continue;
         }
-        for (int pixel = 0; pixel < 2; ++pixel) {
+        for (size_t pixel = 0; pixel < 2; ++pixel) {
             const int y = in[2 * pixel];
-            for (int channel = 0; channel < 3; ++channel)
+            for (size_t channel = 0; channel < 3; ++channel)
                 out[3 * pixel + channel] = clamp[y + terms.offset[channel]];
         }
     }

@@ -16,7 +16,7 @@ namespace {
 int64_t At(const int* mask, size_t width, size_t y, size_t x) { return mask[y * width + x]; }
 
 // The cross's weight sum (5) times a marked pixel: all five pixels of the cross are marked.
-constexpr int64_t kErosionThreshold = 5 * kMarked;
+constexpr int64_t kErosionThreshold = int64_t{5} * kMarked;
 
 bool HasInterior(uint32_t width, uint32_t height) { return width >= 3 && height >= 3; }
 
