@@ -165,7 +165,7 @@ int GigeCamera::ConnectSteps(DiscoveryInfo* info) {
 int GigeCamera::StartHeartbeat() {
     try {
         heartbeat_thread = std::thread([this] { HeartBeat(this); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread (std::system_error) or no memory for its state
         TAVI_LOG_ERROR(&log, "[function:CameraConnect] Failed to create the thread of HeartBeat.");
         return TAVI_ERR_HEARTBEAT_THREAD;
     }

@@ -260,8 +260,12 @@ int GigeCamera::SaveXmlToLocal(std::string directory) {  // NOLINT(performance-u
                        TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
-    const std::string path = directory + "/" + xml_file_name + "." + xml_file_type;
-    FILE* file = std::fopen(path.c_str(), "wb");
+    std::string path;
+    const bool named = tavi::NoThrow(&log, "SaveXmlToLocal", false, [&] {
+        path = directory + "/" + xml_file_name + "." + xml_file_type;
+        return true;
+    });
+    FILE* file = named ? std::fopen(path.c_str(), "wb") : nullptr;
     if (file == nullptr) {
         TAVI_LOG_ERROR(&log, "[function:SaveXmlToLocal] Save xml file to local error. error code: %d",
                        TAVI_ERR_DESCRIPTION_SAVE);

@@ -4,6 +4,7 @@
 
 #include "TaviSDK/GigeCamera.h"
 #include "camera/node_map.h"
+#include "common/no_throw.h"
 
 namespace tavi {
 
@@ -31,8 +32,13 @@ FeatureAddress ResolveFeature(GigeCamera& camera, const FeatureRef& feature) {
         return result;
     }
     uint32_t node_address = 0;
-    if (!camera.node_map ||
-        !camera.node_map->RegisterAddress(feature.name != nullptr ? feature.name : "", &node_address)) {
+    // Following a chain of address nodes builds names in memory: running out of it is a look-up
+    // that failed, so that no feature operation lets the exception out.
+    const bool found = camera.node_map && NoThrow(&camera.log, "GetRegisterAddr", false, [&] {
+                           return camera.node_map->RegisterAddress(
+                               feature.name != nullptr ? feature.name : "", &node_address);
+                       });
+    if (!found) {
         TAVI_LOG_ERROR(
             &camera.log,
             "[function:GetRegisterAddr] Get the node error while get the address of the register.");

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "TaviSDK/Discovery.h"
+#include "common/no_throw.h"
 #include "discovery/address_text.h"
 #include "net/adapter_source.h"
 #include "net/gvcp_ack.h"
@@ -82,6 +83,11 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
             TAVI_ERR_INVALID_ARGUMENT);
         return TAVI_ERR_INVALID_ARGUMENT;
     }
+    // Listing the adapters takes memory: without it the command is not sent at all.
+    constexpr int kNoInterfaceList = -1;
+    const int interface_index =
+        tavi::NoThrow(&log, "ForceIp", kNoInterfaceList, [&] { return InterfaceIndexOf(info); });
+    if (interface_index == kNoInterfaceList) return TAVI_ERR_FORCE_IP;
     const int socket = OpenForceIpSocket(info);
     if (socket < 0) {
         TAVI_LOG_ERROR(&log, "[function:ForceIp] Socket binding failed, error code: %d",
@@ -95,7 +101,6 @@ int Discovery::ForceIp(DiscoveryInfo info, char* ip, char* mask, char* gateway) 
     const uint8_t flags = same_subnet ? tavi::gvcp::kFlagsForceIpUnicast : tavi::gvcp::kFlagsForceIpBroadcast;
     uint8_t command[tavi::gvcp::kForceIpCmdSize];
     BuildForceIpCommand(command, flags, request_id, info, configuration);
-    const int interface_index = InterfaceIndexOf(info);
 
     uint8_t reply[tavi::gvcp::kForceIpAckMaxSize] = {};
     int received = -1;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 
 namespace tavi {
 namespace {
@@ -29,7 +30,19 @@ std::string ResolvedDestination(const char* path) {
 
 }  // namespace
 
-ReplacementFile::ReplacementFile(const char* path) : destination_(ResolvedDestination(path)) {
+ReplacementFile::ReplacementFile(const char* path) {
+    // The names are built in memory; without it nothing is opened and the writer reports the file as
+    // not opened (no file descriptor is open while a name is being built).
+    try {
+        Open(path);
+    } catch (const std::bad_alloc&) {
+        file_ = nullptr;
+        temporary_.clear();  // may name another writer's file from a refused attempt
+    }
+}
+
+void ReplacementFile::Open(const char* path) {
+    destination_ = ResolvedDestination(path);
     struct stat status {};
     const bool exists = ::stat(destination_.c_str(), &status) == 0;
     if ((!exists || S_ISREG(status.st_mode)) && OpenBeside(destination_)) {

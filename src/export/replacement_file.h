@@ -25,6 +25,7 @@ class ReplacementFile {
     bool Commit();
 
   private:
+    void Open(const char* path);
     bool OpenBeside(const std::string& destination);
 
     FILE* file_ = nullptr;

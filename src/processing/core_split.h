@@ -22,7 +22,7 @@ void SplitAcrossCores(size_t count, Work&& work, size_t min_items = kMinItemsToS
     std::thread helper;
     try {
         helper = std::thread([&work, half, count] { work(half, count); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread (std::system_error) or no memory for its state
         work(size_t{0}, count);
         return;
     }

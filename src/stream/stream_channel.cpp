@@ -8,6 +8,7 @@
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/GigeStream.h"
 #include "camera/feature_access.h"
+#include "common/no_throw.h"
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 #include "stream/gvsp_protocol.h"
@@ -279,9 +280,12 @@ int GigeCamera::StreamOn(unsigned short channel_index, GigeStream** stream) {
         return code;
     }
     const int64_t tick_frequency = TickFrequency(this);
-    GigeStream* created = new (std::nothrow) GigeStream(
-        &info, channel_index, socket, static_cast<int>(pc_ip), static_cast<int>(camera_ip),
-        source_port & 0xFFFF, local_port, static_cast<int>(packet_payload_size), tick_frequency, &log);
+    // The receiver's own parts are allocated too: any failure there leaves no stream behind.
+    GigeStream* created = tavi::NoThrow(&log, "StreamOn", static_cast<GigeStream*>(nullptr), [&] {
+        return new GigeStream(&info, channel_index, socket, static_cast<int>(pc_ip),
+                              static_cast<int>(camera_ip), source_port & 0xFFFF, local_port,
+                              static_cast<int>(packet_payload_size), tick_frequency, &log);
+    });
     if (created == nullptr) {
         tavi::net::close_udp_socket(socket);
         TAVI_LOG_ERROR(&log, "[function:StreamOn] The incoming pointer parameters are empty. error code: %d",

@@ -50,11 +50,13 @@ StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& 
     through_ring_ = open_packet_ring();
     try {
         thread_ = std::thread(&StreamCore::Stream_Thread, this);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread (std::system_error) or no memory for its state
         net::close_udp_socket(peers_.data_socket);
         data_socket_closed_ = true;
+        start_code_ = TAVI_ERR_NO_STREAM;
         TAVI_LOG_ERROR(config.log,
                        "[function:GigeStream] GigeStream constructor create stream thread error.");
+        return;
     }
     TAVI_LOG_INFO(config.log, "[function:GigeStream] GigeStream constructor recv data thread create sucess.");
 }
