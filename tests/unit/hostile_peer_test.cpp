@@ -137,7 +137,7 @@ namespace {
 
 // Waits (in the heartbeat's own time: a CCP read without answer) until the camera is declared lost.
 bool DeclaredLost(GigeCamera& camera) {
-    for (int i = 0; i < 1000 && camera.connected.load() != 0; ++i)
+    for (int i = 0; i < 3000 && camera.connected.load() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return camera.connected.load() == 0;
 }
