@@ -70,10 +70,12 @@ class HostilePeerTest : public ::testing::Test {
         return count;
     }
 
-    FakeCamera fake;
+    // The camera's peer forges through the stranger and counts its rounds until its thread stops,
+    // so both outlive it: members are destroyed in reverse order.
     ScriptedGvcpPeer stranger;  // another device on the network
-    GigeCamera camera;
     std::atomic<int> forged_rounds{0};
+    FakeCamera fake;
+    GigeCamera camera;
 };
 
 }  // namespace
