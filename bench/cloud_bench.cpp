@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "TaviSDK/GigeCamera.h"
+#include "best_time.h"
 #include "export/cloud_files.h"
 #include "processing/cloud_decode.h"
 #include "processing/cloud_frame.h"
@@ -70,16 +71,7 @@ PhotoInfo FrameOf(std::vector<uint8_t>& raw) {
     return tavi::test::CloudFrameOver(raw, kWidth, kHeight, kUnit);
 }
 
-double BestMilliseconds(int runs, const std::function<void()>& work) {
-    double best = 1e300;
-    for (int run = 0; run < runs; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count());
-    }
-    return best;
-}
+using tavi::bench::BestMilliseconds;
 
 void Row(const char* operation, double ours, const char* alternative, double theirs) {
     std::printf("| %-28s | %9.2f | %-34s | %9.2f | %6.2fx |\n", operation, ours, alternative, theirs,

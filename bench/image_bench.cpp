@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "TaviSDK/GigeCamera.h"
+#include "best_time.h"
 #include "processing/cloud_decode.h"
 #include "processing/colour_conversion.h"
 #include "processing/fusion.h"
@@ -37,16 +38,7 @@ namespace {
 constexpr uint32_t kWidth = 1280, kHeight = 1024;
 constexpr size_t kPixels = size_t{kWidth} * kHeight;
 
-double BestMilliseconds(int runs, const std::function<void()>& work) {
-    double best = 1e300;
-    for (int run = 0; run < runs; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count());
-    }
-    return best;
-}
+using tavi::bench::BestMilliseconds;
 
 void Row(const char* operation, double ours, const char* alternative, double theirs) {
     std::printf("| %-32s | %8.2f | %-44s | %8.2f | %6.2fx |\n", operation, ours, alternative, theirs,
