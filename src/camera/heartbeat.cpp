@@ -14,6 +14,8 @@ namespace {
 
 // Short time-outs would give a period of zero or less; the thread still pauses this long.
 constexpr int kMinimumPeriodMs = 100;
+// The time-out every GigE Vision camera starts with, for a camera that will not tell its own.
+constexpr int kDefaultTimeoutMs = 3000;
 
 }  // namespace
 
@@ -77,7 +79,14 @@ unsigned int Heartbeat::Run() {
     const int code = read_register_(gvcp::kRegHeartbeatTimeout, &timeout);
     if (code != 0) {
         TAVI_LOG_INFO(log_, "[function:HeartBeat] Read the camera heart beat error. error code: %x.", code);
-        return static_cast<unsigned int>(code);
+        // Ending here would leave a connection that nobody keeps: the camera drops control after
+        // its time-out while the caller still sees it connected. A camera that does not answer is
+        // lost, as it would be at any beat; one that refuses the read is kept at the default.
+        if (code == TAVI_ERR_READ_REGISTER) {
+            Lose("[function:HeartBeat] The PC does not receive camera data.");
+            return static_cast<unsigned int>(code);
+        }
+        timeout = kDefaultTimeoutMs;
     }
     timeout_ = timeout;
     if (timeout < 0) {

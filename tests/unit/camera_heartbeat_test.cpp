@@ -157,11 +157,25 @@ TEST_F(HeartbeatTest, ANewTimeoutChangesThePeriodFromTheNextPause) {
     EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>{500ms, 500ms, 1500ms, 1500ms}));
 }
 
-TEST_F(HeartbeatTest, AFailedTimeoutReadEndsTheHeartbeatWithItsCode) {
+TEST_F(HeartbeatTest, AnUnansweredTimeoutReadLosesTheCameraAtOnce) {
     timeout_code = TAVI_ERR_READ_REGISTER;
     EXPECT_EQ(heartbeat.Run(), static_cast<unsigned int>(TAVI_ERR_READ_REGISTER));
     EXPECT_TRUE(ccp_reads.empty());
-    EXPECT_EQ(connected.load(), 1);  // the connection is left as it is
+    EXPECT_EQ(connected.load(), 0);  // never a connection that nobody keeps
+    EXPECT_NE(Log().find("[function:HeartBeat] Read the camera heart beat error. error code: ffffffcb."),
+              std::string::npos);
+    EXPECT_NE(Log().find("[function:HeartBeat] The PC does not receive camera data."), std::string::npos);
+}
+
+TEST_F(HeartbeatTest, ARefusedTimeoutReadBeatsAtTheDefaultTimeout) {
+    timeout_code = static_cast<int>(0x80010000u);  // not implemented
+    on_pause = [this](size_t count) {
+        if (count == 3) connected = 0;
+    };
+    EXPECT_EQ(heartbeat.Run(), 0u);
+    EXPECT_EQ(ccp_reads.size(), 3u);
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(3, 500ms));  // a third of 3 s, less 500 ms
+    EXPECT_NE(Log().find("Read the camera heart beat error. error code: 80010000."), std::string::npos);
 }
 
 TEST_F(HeartbeatTest, ANegativeTimeoutLosesTheCameraAtOnce) {
