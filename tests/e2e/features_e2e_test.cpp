@@ -109,17 +109,7 @@ class FeaturesE2E : public ::testing::Test {
         return count;
     }
 
-    size_t MemberCommands() {
-        std::ifstream log(std::getenv("TAVI_CAMERA_0_LOG"));
-        size_t count = 0;
-        for (std::string line; std::getline(log, line);) {
-            if (line.find("virtual camera: command") != std::string::npos &&
-                line.find("address 0x00000A00") == std::string::npos) {
-                ++count;
-            }
-        }
-        return count;
-    }
+    static size_t MemberCommands() { return tavi::test::CommandsBesidesHeartbeat(); }
 
     VirtualCameraControl control_{std::getenv("TAVI_CAMERA_0_CONTROL")};
     DiscoveryInfo info_{};

@@ -73,18 +73,7 @@ class FirmwareE2E : public ::testing::Test {
 
     std::string CameraLog() { return ReadAll(std::getenv("TAVI_CAMERA_0_LOG")); }
 
-    // Commands the camera heard other than the heartbeat's CCP reads (the camera runs --verbose).
-    size_t MemberCommands() {
-        std::ifstream log(std::getenv("TAVI_CAMERA_0_LOG"));
-        size_t count = 0;
-        for (std::string line; std::getline(log, line);) {
-            if (line.find("virtual camera: command") != std::string::npos &&
-                line.find("address 0x00000A00") == std::string::npos) {
-                ++count;
-            }
-        }
-        return count;
-    }
+    static size_t MemberCommands() { return tavi::test::CommandsBesidesHeartbeat(); }
 
     size_t FilesOnCamera() {
         size_t count = 0;
