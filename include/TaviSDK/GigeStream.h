@@ -40,6 +40,9 @@ enum BlockStatus : uint32_t {
 namespace tavi::stream {
 class StreamCore;
 }
+namespace tavi::api {
+struct StreamFrameSize;
+}
 
 class TAVI_API GigeStream {
   public:
@@ -92,6 +95,7 @@ class TAVI_API GigeStream {
 
   private:
     friend class GigeCamera;
+    friend struct tavi::api::StreamFrameSize;  // the flat interface sizes its capture buffers
     // 0 when the receive thread started; its failure code otherwise (stream set-up reports it).
     int StartCode() const;
 
