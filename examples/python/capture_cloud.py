@@ -25,8 +25,8 @@ DEPTH_CHANNEL, COLOUR_CHANNEL = 0, 1
 
 def choose(cameras, ip):
     for info in cameras:
-        print("camera %d at %s, version %s%s" % (info.index, info.ip, info.device_version,
-                                                "" if info.same_segment else " (other subnet)"))
+        where = "" if info.same_segment else " (other subnet)"
+        print("camera %d at %s, version %s%s" % (info.index, info.ip, info.device_version, where))
     matching = [info for info in cameras if ip in (None, info.ip)]
     if not matching:
         sys.exit("no camera found%s" % (" at " + ip if ip else ""))

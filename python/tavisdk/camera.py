@@ -762,8 +762,8 @@ class Stream:
             np.ctypeslib.as_array(data.buckets)[:used].copy())
 
     def __repr__(self):
-        return "<Stream channel %d of %r%s>" % (self.channel, self.camera,
-                                               "" if self._open else " closed")
+        state = "" if self._open else " closed"
+        return "<Stream channel %d of %r%s>" % (self.channel, self.camera, state)
 
 
 def _stream_setting(getter, setter):

@@ -154,7 +154,8 @@ class PythonE2E(unittest.TestCase):
         blue, green, red = (fused[..., channel][sphere] for channel in (3, 4, 5))
         self.assertGreater(sphere_red(red, green, blue).mean(), 0.95)
         # The box is green.
-        box = (fused[..., 2] > 1e-6) & near_box(fused[..., :3], margin=3.0) & ~on_sphere(fused[..., :3])
+        xyz = fused[..., :3]
+        box = (xyz[..., 2] > 1e-6) & near_box(xyz, margin=3.0) & ~on_sphere(xyz)
         self.assertGreater(box.sum(), 1000)
         blue, green, red = (fused[..., channel][box] for channel in (3, 4, 5))
         self.assertGreater(((green > 2 * red) & (green > 2 * blue)).mean(), 0.95)
