@@ -650,6 +650,10 @@ class Stream:
         self.timeout = timeout
         self._library = camera._library
         self._open = False
+        # The library's stream must not be closed while another thread is inside one of its
+        # calls: close() waits until the calls in progress have returned.
+        self._calls = threading.Condition()
+        self._active = 0
         check(self._library.StreamOn(camera._index(), channel), "StreamOn")
         self._open = True
         try:
@@ -660,15 +664,28 @@ class Stream:
             raise
 
     def _call(self, function, *arguments):
-        if not self._open:
-            raise TaviError(Result.FLAT_NO_STREAM, function, "the stream is closed")
-        return getattr(self._library, function)(self.camera._index(), self.channel, *arguments)
+        with self._calls:
+            if not self._open:
+                raise TaviError(Result.FLAT_NO_STREAM, function, "the stream is closed")
+            self._active += 1
+        try:
+            return getattr(self._library, function)(self.camera._index(), self.channel,
+                                                    *arguments)
+        finally:
+            with self._calls:
+                self._active -= 1
+                self._calls.notify_all()
 
     def close(self):
-        if self._open:
+        """Closes the channel once the calls of other threads have returned; a capture that
+        waits without limit holds it until a frame comes."""
+        with self._calls:
+            if not self._open:
+                return
             self._open = False
-            self.camera._streams.pop(self.channel, None)
-            check(self._library.StreamOff(self.camera._index(), self.channel), "StreamOff")
+            self._calls.wait_for(lambda: self._active == 0)
+        self.camera._streams.pop(self.channel, None)
+        check(self._library.StreamOff(self.camera._index(), self.channel), "StreamOff")
 
     def __enter__(self):
         return self

@@ -67,7 +67,10 @@ class Frame:
     @classmethod
     def from_bytes(cls, data, pixel_format, width, height, cloud_unit=1, camera=None, capacity=0):
         """A frame holding a copy of `data` (bytes or an array), e.g. one loaded from disk."""
-        payload = np.ascontiguousarray(data).view(np.uint8).reshape(-1)
+        if isinstance(data, (bytes, bytearray, memoryview)):
+            payload = np.frombuffer(data, np.uint8)
+        else:
+            payload = np.ascontiguousarray(data).view(np.uint8).reshape(-1)
         frame = cls.allocate(max(payload.size, capacity), camera)
         block_bytes(frame.block, payload.size)[:] = payload
         frame.info.pixel_format = int(pixel_format)

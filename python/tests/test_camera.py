@@ -1,4 +1,5 @@
 import ctypes
+import threading
 import unittest
 
 import numpy as np
@@ -210,6 +211,29 @@ class Streams(unittest.TestCase):
             stream.capture()
         self.assertEqual(caught.exception.code, -98)
         self.assertEqual(len(self.fake.called("StreamOff")), 1)
+
+    def test_closing_waits_for_a_capture_in_another_thread(self):
+        entered, release = threading.Event(), threading.Event()
+
+        def capture(*arguments):
+            entered.set()
+            release.wait(10)
+            self.fake.calls.append(("capture returns", ()))
+            return -34
+
+        self.fake.results["TimeoutCapture"] = capture
+        stream = self.camera.stream(0)
+        capturing = threading.Thread(target=lambda: self.assertRaises(TaviError, stream.capture))
+        capturing.start()
+        self.assertTrue(entered.wait(10))
+        closing = threading.Thread(target=stream.close)
+        closing.start()
+        closing.join(0.05)  # a close that does not wait calls StreamOff now
+        release.set()
+        capturing.join(10)
+        closing.join(10)
+        names = [name for name, _ in self.fake.calls]
+        self.assertLess(names.index("capture returns"), names.index("StreamOff"))
 
     def test_settings_and_counters(self):
         self.fake.results.update(GetBlockTimeout=100000, GetPacketResendRatio=-98.0)
