@@ -515,8 +515,8 @@ class Camera:
             mask = np.zeros((target.height, target.width), np.int32)
         _array_argument(mask, np.int32, (target.height, target.width), "ROIPixelMapping", "mask")
         cloud.require_format("ROIPixelMapping", *_CLOUD)
+        # The library clips the rectangle to the source frame.
         rectangle = _native.RoiPoint(roi.width, roi.height, roi.offset_x, roi.offset_y)
-        _check_rectangle(rectangle, source, "ROIPixelMapping")
         self._library.ROIPixelMapping(self._index(), cloud.pointer(), source.pointer(),
                                       target.pointer(), ctypes.byref(rectangle),
                                       _pointer(mask, ctypes.c_int))
@@ -612,15 +612,6 @@ def _register_value(value):
     if not -0x80000000 <= value <= 0xFFFFFFFF:
         raise InvalidArgument("WriteRegister", "value %d does not fit 32 bits" % value)
     return value - 0x100000000 if value > 0x7FFFFFFF else value
-
-
-def _check_rectangle(rectangle, frame, function):
-    if (rectangle.width < 0 or rectangle.height < 0 or rectangle.offset_x < 0
-            or rectangle.offset_y < 0
-            or rectangle.offset_x + rectangle.width > frame.width
-            or rectangle.offset_y + rectangle.height > frame.height):
-        raise InvalidArgument(function, "the rectangle leaves the %dx%d frame"
-                              % (frame.width, frame.height))
 
 
 def _adopt_replaced_block(frame):

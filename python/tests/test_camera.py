@@ -291,10 +291,21 @@ class Processing(unittest.TestCase):
                 self.camera.swell(bad, self.cloud)
         self.assertEqual(len(self.fake.called("PixelSwell")), 1)
 
-    def test_a_rectangle_outside_the_source_frame_is_refused(self):
-        with self.assertRaises(InvalidArgument):
-            self.camera.map_roi(self.cloud, self.cloud, self.cloud, tavisdk.Roi(4, 1, 1, 0))
-        self.assertEqual(self.fake.called("ROIPixelMapping"), [])
+    def test_rectangles_go_in_and_come_back_field_by_field(self):
+        seen = []
+        self.fake.results["ROIPixelMapping"] = lambda i, c, s, t, rect, mask: seen.append(
+            tuple(getattr(target(rect), field)
+                  for field in ("width", "height", "offset_x", "offset_y")))
+
+        def bounds(index, mask, frame, rect):
+            rect._obj.width, rect._obj.height = 3, 2
+            rect._obj.offset_x, rect._obj.offset_y = 1, 0
+
+        self.fake.results["ROIMappingCoordinate"] = bounds
+        mask = self.camera.map_roi(self.cloud, self.cloud, self.cloud, tavisdk.Roi(4, 3, 2, 1))
+        self.assertEqual(seen, [(4, 3, 2, 1)])
+        self.assertEqual((mask.shape, mask.dtype), ((3, 4), np.int32))
+        self.assertEqual(self.camera.mask_bounds(mask, self.cloud), tavisdk.Roi(3, 2, 1, 0))
 
     def test_a_bayer_frame_is_converted_in_a_copy_whose_buffer_the_library_replaces(self):
         raw = Frame.from_bytes(bytes(range(12)), PixelFormat.BAYER_RG8, 4, 3, camera=self.camera)

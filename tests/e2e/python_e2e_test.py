@@ -169,6 +169,39 @@ class PythonE2E(unittest.TestCase):
         rgb = self.colour.pixels[sphere].astype(np.int32)
         self.assertGreater(sphere_red(rgb[:, 0], rgb[:, 1], rgb[:, 2]).mean(), 0.95)
 
+    def test_a_rectangle_around_the_sphere_in_the_colour_image_marks_its_depth_points(self):
+        rgb = self.colour.pixels.astype(np.int32)
+        red = np.where(sphere_red(rgb[..., 0], rgb[..., 1], rgb[..., 2]), 255, 0).astype(np.int32)
+        bounds = self.camera.mask_bounds(red, self.colour)
+        self.assertGreater(min(bounds.width, bounds.height), 40)
+        # A quarter in from each side: well inside the sphere.
+        inner = tavisdk.Roi(bounds.width // 2, bounds.height // 2,
+                            bounds.offset_x + bounds.width // 4,
+                            bounds.offset_y + bounds.height // 4)
+        mask = self.camera.map_roi(self.depth, self.colour, self.depth, inner)
+        self.assertEqual(mask.shape, (1024, 1280))
+        marked = mask == 255
+        self.assertGreater(marked.sum(), inner.width * inner.height // 4)
+        points = self.depth.points()
+        self.assertGreater(on_sphere(points[marked]).mean(), 0.98)
+        self.camera.swell(mask, self.depth)
+        self.camera.corrode(mask, self.depth)
+        cleaned = self.camera.mask_bounds(mask, self.depth)
+        self.assertGreater(min(cleaned.width, cleaned.height), 10)
+
+    def test_filters_remove_stray_points_in_place(self):
+        for name, apply in (("window", lambda frame: frame.camera.filter_cloud(frame, 1.0)),
+                            ("grid", lambda frame: frame.camera.spatial_filter(frame, 5))):
+            with self.subTest(name):
+                cloud = self.depth.copy()
+                view = cloud.pixels
+                before = (view["z"] > 0).sum()
+                apply(cloud)
+                after = (view["z"] > 0).sum()
+                self.assertLess(after, before)
+                self.assertGreater(after, before * 0.8)
+        self.assertGreater((self.depth.pixels["z"] > 0).sum(), 0)
+
     def test_point_cloud_files_hold_the_decoded_points(self):
         points = self.depth.points().reshape(-1, 3)
         measured = points[:, 2] > 1e-6
@@ -244,10 +277,17 @@ class PythonE2E(unittest.TestCase):
             finally:
                 self.camera.stop_acquisition()
             statistics = stream.block_statistics()
+            packets = stream.packet_statistics()
+            times = stream.receive_time_statistics()
             self.assertEqual(stream.block_timeout, 100000)
+            self.assertTrue(stream.resend)
         self.assertEqual([frame.channel for frame in frames], [GREY, GREY])
         self.assertNotEqual(frames[0].block_id, frames[1].block_id)
         self.assertGreaterEqual(statistics.complete, 2)
+        self.assertGreater(packets.received, 2)
+        self.assertGreaterEqual(times.sample_count, 2)
+        self.assertEqual((times.bucket_width, times.buckets.shape), (1000, (1000,)))
+        self.assertGreaterEqual(times.buckets.sum(), 1)
         with self.assertRaises(TaviError) as caught:
             stream.capture()
         self.assertEqual(caught.exception.name, "FLAT_NO_STREAM")
