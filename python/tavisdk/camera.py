@@ -31,8 +31,9 @@ CHANNEL_COUNT = 3
 # caller has; this many are given (4 MB), far more than any description holds.
 NAME_SLOT_BYTES = 255
 NAME_SLOTS = 16384
-# A string register is read with one memory read, which carries at most 536 bytes.
-STRING_REGISTER_BYTES = 1024
+# The library copies a string register's whole length, which it bounds at 4096 bytes, without a
+# terminating zero: one byte more keeps the text terminated.
+STRING_REGISTER_BYTES = 4096 + 1
 
 DEFAULT_CAPTURE_TIMEOUT = 5.0  # seconds
 
