@@ -20,7 +20,7 @@ from .errors import (
     check_wide_value,
 )
 from .formats import PixelFormat
-from .frame import Frame
+from .frame import Frame, HeapBlock
 
 # Per-sensor registers repeat every 0x100 bytes, per-channel registers every 0x40 bytes.
 SENSOR_REGISTER_STRIDE = 0x100
@@ -28,9 +28,11 @@ CHANNEL_REGISTER_STRIDE = 0x40
 CHANNEL_COUNT = 3
 
 # The flat interface writes feature names into 255-byte slots without knowing how many slots the
-# caller has; this many are given (4 MB), far more than any description holds.
+# caller has. A name needs an element of its own in the description, whose elements the library
+# bounds at 2**20, so that many slots are given: 255 MB of address space from the C heap's calloc,
+# which maps such a block afresh, so that only the pages the names fill are ever backed by memory.
 NAME_SLOT_BYTES = 255
-NAME_SLOTS = 16384
+NAME_SLOTS = 1 << 20
 # The library copies a string register's whole length, which it bounds at 4096 bytes, without a
 # terminating zero: one byte more keeps the text terminated.
 STRING_REGISTER_BYTES = 4096 + 1
@@ -375,16 +377,16 @@ class Camera:
 
     def feature_names(self):
         """The names of the camera's features, from its device description."""
-        buffer = ctypes.create_string_buffer(NAME_SLOT_BYTES * NAME_SLOTS)
         count = ctypes.c_int(0)
-        self._library.GetCameraXMLNodeNames(self._index(), buffer, ctypes.byref(count))
+        slots = HeapBlock(NAME_SLOT_BYTES * NAME_SLOTS)
+        self._library.GetCameraXMLNodeNames(self._index(),
+                                            ctypes.cast(slots.address, ctypes.c_char_p),
+                                            ctypes.byref(count))
         if count.value < 0:
             raise TaviError(Result.FLAT_NO_CAMERA, "GetCameraXMLNodeNames")
-        names = []
-        for slot in range(min(count.value, NAME_SLOTS)):
-            raw = buffer.raw[slot * NAME_SLOT_BYTES:(slot + 1) * NAME_SLOT_BYTES]
-            names.append(_text(raw.split(b"\0", 1)[0]))
-        return names
+        return [_text(ctypes.string_at(slots.address + slot * NAME_SLOT_BYTES,
+                                       NAME_SLOT_BYTES).split(b"\0", 1)[0])
+                for slot in range(min(count.value, NAME_SLOTS))]
 
     def save_description(self, directory):
         check(self._library.SaveXmlToLocal(self._index(), _path(directory)), "SaveXmlToLocal")

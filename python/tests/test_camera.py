@@ -125,8 +125,8 @@ class Features(unittest.TestCase):
     def test_feature_names_are_read_from_255_byte_slots(self):
         def names(index, buffer, count):
             for slot, name in enumerate((b"Width", b"Height", b"x" * 254)):
-                ctypes.memmove(ctypes.addressof(buffer) + 255 * slot, name + b"\0",
-                               len(name) + 1)
+                address = ctypes.cast(buffer, ctypes.c_void_p).value
+                ctypes.memmove(address + 255 * slot, name + b"\0", len(name) + 1)
             write_int(count, 3)
 
         self.fake.results["GetCameraXMLNodeNames"] = names
