@@ -288,6 +288,9 @@ class Camera:
 
     # Connection.
     def connect(self):
+        """Connects the camera (a connected camera stays as it is)."""
+        if self.connected:
+            return self
         with _table.lock:
             check(self._library.CameraConnect(self._index()), "CameraConnect")
             self.connected = True
@@ -702,8 +705,11 @@ class Stream:
     def _frame(self):
         return Frame.allocate(self.payload_size, self.camera)
 
-    def capture(self, timeout=DEFAULT_CAPTURE_TIMEOUT):
-        """The oldest frame, waiting up to `timeout` seconds for one (None: without limit)."""
+    def capture(self, timeout=...):
+        """The oldest frame, waiting up to `timeout` seconds for one (default: the stream's
+        time-out; None: without limit, and then the wait cannot be interrupted)."""
+        if timeout is ...:
+            timeout = self.timeout
         frame = self._frame()
         if timeout is None:
             check(self._call("Capture", frame.pointer()), "Capture")
