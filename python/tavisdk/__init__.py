@@ -13,18 +13,9 @@ arrays, and turn depth frames into point clouds, coloured clouds and files.
             frame.save_ply("cloud.ply")
 """
 
-from .camera import (
-    BlockStatistics,
-    Camera,
-    CameraInfo,
-    PacketStatistics,
-    ReceiveTimeStatistics,
-    Roi,
-    Stream,
-    discover,
-    force_ip,
-    set_log_level,
-)
+from .camera import Camera, CameraInfo, discover, force_ip, set_log_level
+from .processing import Roi
+from .stream import BlockStatistics, PacketStatistics, ReceiveTimeStatistics, Stream
 from .errors import InvalidArgument, Result, TaviError, result_name
 from .formats import RAW_POINT, PixelFormat, bytes_per_pixel
 from .frame import Frame
