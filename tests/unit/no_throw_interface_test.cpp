@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "TaviSDK/Discovery.h"
+#include "TaviSDK/FlatInterface.h"
 #include "TaviSDK/GigeCamera.h"
 #include "TaviSDK/GigeStream.h"
+#include "api/flat_state.h"
 #include "support/cloud_frame.h"
 #include "support/e2e_camera.h"
 #include "support/fake_camera.h"
@@ -272,6 +274,30 @@ TEST_F(NoThrowInterfaceTest, StreamOnSurvivesEachOfItsAllocationsFailing) {
     camera.CameraDisconnect();
     const std::string text = scratch_.Read("NOMEM5.log");
     EXPECT_NE(text.find("[function:StreamOn] Failed: std::bad_alloc"), std::string::npos);
+}
+
+TEST_F(NoThrowInterfaceTest, FlatFunctionsWithoutMemoryGiveTheirFailureResults) {
+    std::vector<DiscoveryInfo>& list = tavi::api::State().list;
+    list.assign(2, DiscoveryInfo{});
+    int rows = -1;
+    EXPECT_NO_THROW(rows = WithFailingAllocations(0, kEveryAllocation, [] { return CreateCamera(); }));
+    EXPECT_EQ(rows, 0);
+    EXPECT_EQ(AcquisitionStart(0), TAVI_ERR_FLAT_NO_CAMERA) << "no table was made";
+
+    FakeCamera fake;
+    ASSERT_TRUE(fake.peer.ok());
+    list[0] = fake.Info(1500, "NOMEM6");
+    ASSERT_EQ(CreateCamera(), 2);
+    ASSERT_EQ(CameraConnect(0), 0);
+    std::vector<char> names(255 * 8);
+    int count = -5;
+    EXPECT_NO_THROW(WithFailingAllocations(0, kEveryAllocation, [&] {
+        GetCameraXMLNodeNames(0, names.data(), &count);
+        return 0;
+    }));
+    EXPECT_EQ(count, 0);
+    DestroyCamera();
+    list.clear();
 }
 
 }  // namespace
