@@ -37,11 +37,8 @@ def capture(camera):
     """One depth frame and one colour frame, taken while both channels stream."""
     with camera.stream(DEPTH_CHANNEL) as depth_stream, \
             camera.stream(COLOUR_CHANNEL) as colour_stream:
-        camera.start_acquisition()
-        try:
+        with camera.acquisition():
             return depth_stream.capture(timeout=10), colour_stream.capture(timeout=10)
-        finally:
-            camera.stop_acquisition()
 
 
 def main():

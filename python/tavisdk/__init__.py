@@ -5,10 +5,8 @@ arrays, and turn depth frames into point clouds, coloured clouds and files.
 
     for info in tavisdk.discover():
         with tavisdk.Camera(info) as camera:
-            with camera.stream(0) as stream:
-                camera.start_acquisition()
+            with camera.stream(0) as stream, camera.acquisition():
                 frame = stream.capture()
-                camera.stop_acquisition()
             points = frame.points()          # (height, width, 3) float32
             frame.save_ply("cloud.ply")
 """

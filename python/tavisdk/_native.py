@@ -282,9 +282,11 @@ _libc.free.restype = None
 _libc.free.argtypes = (ctypes.c_void_p,)
 
 
-def heap_allocate(size):
-    """A zeroed C-heap block of `size` bytes (at least one); MemoryError when the heap refuses."""
-    address = _libc.calloc(max(int(size), 1), 1)
+def heap_allocate(size, zeroed=True):
+    """A C-heap block of `size` bytes (at least one), zeroed unless the caller fills it at once;
+    MemoryError when the heap refuses."""
+    size = max(int(size), 1)
+    address = _libc.calloc(size, 1) if zeroed else _libc.malloc(size)
     if not address:
         raise MemoryError("the C heap refused %d bytes" % size)
     return address

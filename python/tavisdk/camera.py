@@ -1,6 +1,7 @@
 """Discovery, cameras and streams over the library's process-wide camera table."""
 
 import atexit
+import contextlib
 import ctypes
 import dataclasses
 import inspect
@@ -345,6 +346,15 @@ class Camera(FrameOperations):
                                 "GetTimestampValue")
 
     # Streams.
+    @contextlib.contextmanager
+    def acquisition(self):
+        """Starts acquisition for the `with` block and stops it on leaving."""
+        self.start_acquisition()
+        try:
+            yield self
+        finally:
+            self.stop_acquisition()
+
     def stream(self, channel, timeout=DEFAULT_CAPTURE_TIMEOUT):
         """Opens a stream channel; iterate it for frames, close it (or leave its `with`) to end.
         `timeout` (seconds, None for none) bounds the wait for each frame of the iteration."""

@@ -12,9 +12,9 @@ from .formats import PixelFormat, format_name, pixel_layout
 class HeapBlock:
     """A C-heap block owned by Python; freed when the last frame or array using it goes."""
 
-    def __init__(self, size):
+    def __init__(self, size, zeroed=True):
         self.size = max(int(size), 1)
-        self.address = _native.heap_allocate(self.size)
+        self.address = _native.heap_allocate(self.size, zeroed)
 
     def adopt(self, address, size):
         """The library freed this block and handed over `address` in its place."""
@@ -60,9 +60,9 @@ class Frame:
         self.info.data = block.address
 
     @classmethod
-    def allocate(cls, capacity, camera=None):
-        """An empty frame over a zeroed block of `capacity` bytes, for a capture to fill."""
-        return cls(_native.PhotoInfo(), HeapBlock(capacity), camera)
+    def allocate(cls, capacity, camera=None, zeroed=True):
+        """An empty frame over a block of `capacity` bytes, zeroed unless a capture fills it."""
+        return cls(_native.PhotoInfo(), HeapBlock(capacity, zeroed), camera)
 
     @classmethod
     def from_bytes(cls, data, pixel_format, width, height, cloud_unit=1, camera=None, capacity=0):

@@ -125,7 +125,8 @@ class Stream:
             taken += 1
 
     def _frame(self):
-        return Frame.allocate(self.payload_size, self.camera)
+        # The capture copies the whole payload into the block, and the frame's views end there.
+        return Frame.allocate(self.payload_size, self.camera, zeroed=False)
 
     def capture(self, timeout=...):
         """The oldest frame, waiting up to `timeout` seconds for one (default: the stream's

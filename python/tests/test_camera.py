@@ -203,6 +203,13 @@ class Streams(unittest.TestCase):
         self.assertEqual(self.fake.called("StreamOff"), [(0, 0), (0, 2)])
         self.assertLess(names.index("StreamOff"), names.index("CameraDisconnect"))
 
+    def test_acquisition_stops_when_its_block_is_left_by_an_error(self):
+        with self.assertRaises(KeyError):
+            with self.camera.acquisition():
+                raise KeyError
+        names = [name for name, _ in self.fake.calls]
+        self.assertLess(names.index("AcquisitionStart"), names.index("AcquisitionStop"))
+
     def test_a_closed_stream_makes_no_calls(self):
         stream = self.camera.stream(0)
         stream.close()

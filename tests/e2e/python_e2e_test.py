@@ -57,11 +57,8 @@ def capture_together(camera, channels):
     """One frame of each channel, all streaming at once."""
     streams = [camera.stream(channel, timeout=CAPTURE_WAIT) for channel in channels]
     try:
-        camera.start_acquisition()
-        try:
+        with camera.acquisition():
             return [stream.capture(CAPTURE_WAIT) for stream in streams]
-        finally:
-            camera.stop_acquisition()
     finally:
         for stream in streams:
             stream.close()
