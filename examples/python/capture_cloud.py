@@ -7,8 +7,8 @@ coloured point cloud, the depth image and the colour image.
 Try it against the virtual camera, in a network namespace of its own:
 
     scripts/netns-run.sh --adapter tv0,169.254.1.1/16 --camera tv0,169.254.1.10/16 -- \\
-        env TAVI_SDK_LIBRARY=build/libTaviSDK.so.1 PYTHONPATH=python \\
-        /usr/bin/python3 examples/python/capture_cloud.py --output /tmp/capture
+        env PYTHONPATH=build/python /usr/bin/python3 examples/python/capture_cloud.py \\
+        --output /tmp/capture
 """
 
 import argparse

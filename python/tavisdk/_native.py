@@ -190,16 +190,17 @@ SIGNATURES = [
 
 
 def candidate_paths():
-    """Where the library is looked for, in order: the environment, the installed location written
-    at install time, the build tree beside the package's source tree, the system's loader."""
+    """Where the library is looked for, in order: the environment; the location written beside
+    the package by the build (build/python/tavisdk) or by `cmake --install`; the build tree beside
+    the package's source tree; the system's loader."""
     explicit = os.environ.get(LIBRARY_ENVIRONMENT)
     if explicit:
         return [explicit]
     paths = []
     try:
-        from tavisdk import _install_location  # written by `cmake --install`
+        from tavisdk import _location
 
-        paths.append(_install_location.LIBRARY)
+        paths.append(_location.LIBRARY)
     except ImportError:
         pass
     source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))

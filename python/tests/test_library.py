@@ -1,13 +1,14 @@
-import os
 import unittest
 
 from tavisdk import _native
 
 
-@unittest.skipUnless(os.environ.get(_native.LIBRARY_ENVIRONMENT), "no library named")
 class BuiltLibrary(unittest.TestCase):
     def test_every_flat_function_the_package_calls_is_exported(self):
-        library = _native.load()
+        try:
+            library = _native.load()
+        except OSError as error:
+            self.skipTest(str(error))  # a source tree without a build
         self.assertEqual(library.missing, [])
         self.assertEqual(len({name for name, _, _ in _native.SIGNATURES}), 100)
 

@@ -1,11 +1,10 @@
 # The Python package (python/tavisdk) over the flat functions: its unit tests, which need no camera,
 # its end-to-end test against one virtual camera, and the example program. They run Debian's
-# interpreter, which sees Debian's python3-numpy; the package is taken from the source tree and the
-# library from this build.
+# interpreter, which sees Debian's python3-numpy, on the build tree's copy of the package, which
+# finds this build's library by itself.
 set(TAVI_PYTHON /usr/bin/python3)
 set(TAVI_PYTHON_ENVIRONMENT
-    PYTHONPATH=${PROJECT_SOURCE_DIR}/python
-    TAVI_SDK_LIBRARY=$<TARGET_FILE:TaviSDK>
+    PYTHONPATH=${PROJECT_BINARY_DIR}/python
     PYTHONDONTWRITEBYTECODE=1)
 
 # A library built with sanitizers needs their runtime in the interpreter from its start. GCC's
