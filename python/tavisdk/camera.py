@@ -135,6 +135,9 @@ def _flat_method(name, function, parameters, checker, doc):
         bound = signature.bind(self, *arguments, **keywords)
         bound.apply_defaults()
         values = [int(value) for value in list(bound.arguments.values())[1:]]
+        for value in values:
+            if not -0x80000000 <= value <= 0x7FFFFFFF:
+                raise InvalidArgument(function, "%d does not fit a 32-bit int" % value)
         return checker(getattr(self._library, function)(self._index(), *values), function)
 
     method.__name__ = name

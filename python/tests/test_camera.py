@@ -87,6 +87,13 @@ class Features(unittest.TestCase):
         self.assertEqual(self.fake.called("GetGain"), [(1, 1, 0)])
         self.assertEqual(caught.exception.name, "INVALID_VALUE_READ")
 
+    def test_values_beyond_a_32_bit_int_are_refused_before_the_call(self):
+        with self.assertRaises(InvalidArgument):
+            self.camera.set_exposure_time(1 << 31, 0)
+        with self.assertRaises(TypeError):
+            self.camera.set_exposure_time(5000)  # the sensor is not optional
+        self.assertEqual(self.fake.called("SetExposureTime"), [])
+
     def test_a_setter_that_fails_raises_the_code_of_the_failure(self):
         self.fake.results["SetTriggerMode"] = -11
         with self.assertRaises(TaviError) as caught:
