@@ -126,8 +126,9 @@ typedef struct StatisticsHeaderCSharp {
 TAVI_API int DiscoverCamera(void);
 /* Mode 0: by address; mode 1: by serial number. */
 TAVI_API int CameraSort(int mode);
-/* One table row (a camera and three stream slots) per discovered camera: the number of rows, 0 for
- * an empty list (no table then). A table that exists already is destroyed first. */
+/* One table row (a camera and three stream slots) per discovered camera: the number of rows. An
+ * empty list gives 0 and leaves the table as it is; otherwise a table that exists already is
+ * destroyed first (as DestroyCamera does). */
 TAVI_API int CreateCamera(void);
 /* Closes every open stream, disconnects every connected camera, then destroys them and the table. */
 TAVI_API void DestroyCamera(void);

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "TaviSDK/FlatInterface.h"
 #include "api/flat_state.h"
+#include "support/fake_camera.h"
 #include "support/temp_dir.h"
 #include "unit/cloud_test_support.h"
 
@@ -186,6 +188,45 @@ TEST_F(FlatInterface, AnEmptyListKeepsAnExistingTable) {
     ListOf(0);
     EXPECT_EQ(CreateCamera(), 0);
     EXPECT_EQ(AcquisitionStart(0), -11);
+}
+
+// ---- a connected camera (a scripted peer on the loopback) ----------------------------------------
+
+TEST_F(FlatInterface, LongNodeNamesAreCutToFitTheir255ByteSlots) {
+    const std::string long_name = "Device" + std::string(294, 'U');
+    std::string description = tavi::test::kFakeDescription;
+    for (size_t at = description.find("DeviceUserID"); at != std::string::npos;
+         at = description.find("DeviceUserID", at + long_name.size())) {
+        description.replace(at, 12, long_name);
+    }
+    tavi::test::FakeCamera fake;
+    ASSERT_TRUE(fake.peer.ok());
+    fake.SetDescription("Local:fake.xml", tavi::test::TextBytes(description));
+    tavi::api::State().list.assign(1, fake.Info(1500, "FLAT01"));
+    ASSERT_EQ(CreateCamera(), 1);
+    ASSERT_EQ(CameraConnect(0), 0);
+
+    std::vector<char> names(255 * 64, 'x');
+    int count = 0;
+    GetCameraXMLNodeNames(0, names.data(), &count);
+    ASSERT_GT(count, 0);
+    ASSERT_LT(count, 64);
+    std::vector<std::string> slots;
+    for (int k = 0; k < count; ++k) slots.emplace_back(names.data() + 255 * k);
+    EXPECT_NE(std::find(slots.begin(), slots.end(), long_name.substr(0, 254)), slots.end());
+    EXPECT_NE(std::find(slots.begin(), slots.end(), "Width"), slots.end());
+    EXPECT_EQ(names[255 * count], 'x') << "nothing written past the last slot";
+    std::vector<std::string> whole;
+    GetCameraXMLNodeNamesCSharp(0, &whole);
+    EXPECT_NE(std::find(whole.begin(), whole.end(), long_name), whole.end()) << "the twin's list is not cut";
+
+    int value = 0x5A5A;
+    EXPECT_EQ(ReadRegister(0, 0x0904, &value), 0);
+    EXPECT_EQ(value, 3) << "the stream channel count";
+    int status = 0;
+    EXPECT_EQ(GetCameraCCPStatus(0, &status), 0);
+    EXPECT_NE(status, -60);
+    EXPECT_EQ(CameraDisconnect(0), 0);
 }
 
 // ---- null frames never reach the class operations ------------------------------------------------
