@@ -265,6 +265,24 @@ class PythonE2E(unittest.TestCase):
         red = sphere_red(*(rgb.pixels[..., channel].astype(np.int32) for channel in range(3)))
         self.assertGreater(red.sum(), 1280 * 1024 // 100)
 
+    def test_a_yuyv_frame_is_fused_through_a_converted_copy(self):
+        self.camera.set_feature("PixelFormat", PixelFormat.YUV422_8, channel=COLOUR)
+        try:
+            depth, yuyv = capture_together(self.camera, [DEPTH, COLOUR])
+        finally:
+            self.camera.set_feature("PixelFormat", PixelFormat.RGB8, channel=COLOUR)
+        self.assertEqual(yuyv.pixels.shape, (1024, 1280, 2))
+        before = yuyv.raw.copy()
+        fused = self.camera.colour_cloud(yuyv, depth)
+        self.assertEqual(yuyv.pixel_format, PixelFormat.YUV422_8)
+        np.testing.assert_array_equal(yuyv.raw, before)
+        sphere = (fused[..., 2] > 1e-6) & on_sphere(fused[..., :3])
+        self.assertGreater(sphere.sum(), 1000)
+        blue, green, red = (fused[..., channel][sphere] for channel in (3, 4, 5))
+        self.assertGreater(sphere_red(red, green, blue).mean(), 0.95)
+        rgb = yuyv.to_rgb()
+        self.assertEqual((rgb.pixel_format, rgb.payload_size), (PixelFormat.RGB8, 1280 * 1024 * 3))
+
     def test_a_stream_counts_its_frames_and_ends_cleanly(self):
         with self.camera.stream(GREY, timeout=CAPTURE_WAIT) as stream:
             self.assertIsNone(stream.try_capture())
