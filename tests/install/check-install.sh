@@ -20,6 +20,12 @@ export PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig"
 c++ -std=c++20 "$source_dir/consumer/main.cpp" $(pkg-config --cflags --libs TaviSDK) -o "$scratch/pc-consumer"
 by_pkg_config=$(LD_LIBRARY_PATH="$scratch/prefix/lib" "$scratch/pc-consumer")
 
+# A C caller builds the flat-interface example as strict C99, through the package and through pkg-config.
+examples_dir=$(cd "$source_dir/../../examples/c" && pwd)
+cmake -S "$examples_dir" -B "$scratch/c-example" -G Ninja -DCMAKE_PREFIX_PATH="$scratch/prefix" > /dev/null
+cmake --build "$scratch/c-example" > /dev/null
+cc -std=c99 -pedantic -Werror "$examples_dir/flat_camera.c" $(pkg-config --cflags --libs TaviSDK) -o "$scratch/c-pc-example"
+
 test "$by_cmake" = "192.168.1.10 6"
 test "$by_pkg_config" = "$by_cmake"
 # Only the interface is exported: internal helpers stay hidden.
