@@ -7,10 +7,10 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    clang clang-format clang-tidy libclang-rt-14-dev
+    clang clang-format clang-tidy libclang-rt-14-dev pycodestyle
     libpng-dev zlib1g-dev libpugixml-dev libzip-dev libcurl4-openssl-dev libcli11-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-pyftpdlib python3-pil python3-gi gir1.2-aravis-0.8 aravis-tools-cli
+    python3 python3-numpy python3-pyftpdlib python3-pil python3-gi gir1.2-aravis-0.8 aravis-tools-cli
     iproute2 util-linux tcpdump procps
 )
 # Optional: Aravis as the stream benchmark's baseline; PCL as the point-cloud benchmark's baseline and

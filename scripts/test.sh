@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What CI runs (.ci/run): the house rules, then every test. Fails on the first broken rule or test.
-#   format     clang-format --dry-run -Werror over every tracked C++ file
+#   format     clang-format --dry-run -Werror over every tracked C++ file, pycodestyle over the
+#              Python package
 #   plain      GCC build with -Werror; unit and end-to-end tests (inside isolated network namespaces)
 #   tidy       clang-tidy (.clang-tidy) over the library's sources, with the plain build's compile commands
 #   asan       clang build with ASan + UBSan and -Werror; every test
@@ -40,6 +41,9 @@ step() {
 
 check_format() {
     git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+    # The Python package, its tests and examples: PEP 8 with 100 columns.
+    git ls-files -z 'python/*.py' 'examples/python/*.py' 'tests/e2e/python_e2e_test.py' |
+        xargs -0 -r pycodestyle --max-line-length=100
 }
 
 # run_build DIR [COMPILER] CMAKE-OPTIONS...: configures (with -Werror), builds and runs every test.

@@ -33,4 +33,9 @@ if nm -D --defined-only "$scratch"/prefix/lib/libTaviSDK.so | grep -q 'FormatIpT
     echo "internal symbols are exported" >&2
     exit 1
 fi
+# The Python package finds the installed library by itself and sees every flat function.
+package_dir="$scratch/prefix/lib/python3/dist-packages"
+loaded=$(cd "$scratch" && env -u TAVI_SDK_LIBRARY PYTHONPATH="$package_dir" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c \
+    'import tavisdk._native as n; library = n.library(); print(library.path, *library.missing)')
+test "$loaded" = "$scratch/prefix/lib/libTaviSDK.so.1"
 echo "install check passed"
