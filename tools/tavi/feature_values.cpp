@@ -1,6 +1,7 @@
 #include "feature_values.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -216,12 +217,15 @@ std::optional<int64_t> ValueOfText(GigeCamera& camera, const FeatureDescription&
                 return std::nullopt;
             }
             const FeatureLimits limits = ReadLimits(camera, feature, index);
-            const bool below = limits.min && *number < *limits.min;
-            const bool above = limits.max && *number > *limits.max;
-            const bool off_step =
-                limits.inc && *limits.inc > 1 && (*number - limits.min.value_or(0)) % *limits.inc != 0;
+            // The register's width first, so that the step arithmetic below works on 33-bit values at most.
             const bool too_wide = *number < (feature.is_signed ? -(int64_t{1} << (feature.bits - 1)) : 0) ||
                                   *number > static_cast<int64_t>(Mask(feature.bits));
+            const bool below = limits.min && *number < *limits.min;
+            const bool above = limits.max && *number > *limits.max;
+            const int64_t base =
+                limits.min && *limits.min > INT32_MIN && *limits.min < UINT32_MAX ? *limits.min : 0;
+            const bool off_step =
+                !too_wide && limits.inc && *limits.inc > 1 && (*number - base) % *limits.inc != 0;
             if (below || above || off_step || too_wide) {
                 *refusal =
                     Refused(feature, text,
