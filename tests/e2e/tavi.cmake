@@ -13,6 +13,9 @@ tavi_e2e_test(e2e.tavi BINARY tavi_cli_e2e_tests SUITES TaviCliE2E TIMEOUT 300
           --camera "tvc0,169.254.60.2/16,--serial TVC001 --mac 02:54:56:00:00:51 --device-version 2.5.1 --tick-frequency 125000000")
 tavi_e2e_test(e2e.tavi.stats BINARY tavi_cli_e2e_tests SUITES TaviStatsE2E TIMEOUT 180
     NETNS --adapter tvs0,169.254.61.1/16 --camera "tvs0,169.254.61.2/16,--serial TVS001 --seed 7")
+tavi_e2e_test(e2e.tavi.firmware BINARY tavi_cli_e2e_tests SUITES TaviFirmwareE2E TIMEOUT 180
+    NETNS --adapter tvu0,169.254.73.1/16 --camera "tvu0,169.254.73.2/16,--serial TVU001 --reboot-ms 3000"
+          --ftp tvu0,169.254.73.2/16)
 # A 1000-byte MTU on the segment and a camera on a foreign subnet with no route to it.
 tavi_e2e_test(e2e.tavi.doctor BINARY tavi_cli_e2e_tests SUITES TaviDoctorE2E TIMEOUT 180
     NETNS --adapter tvd0,169.254.71.1/16,mtu=1000

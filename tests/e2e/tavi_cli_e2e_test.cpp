@@ -427,6 +427,27 @@ TEST(TaviStatsE2E, StatsReportsResendsWhileTheCameraDropsPackets) {
     EXPECT_NE(text.out.find("frames/s"), std::string::npos) << text.out;
 }
 
+// ---- a firmware upload to a camera with an FTP server beside it ----------------------------------
+
+TEST(TaviFirmwareE2E, TheUploadArrivesByteForByteAndATooLongNameIsRefused) {
+    TaviTool tavi;
+    const std::string firmware = tavi.scratch().PathOf("fw-2.0.0.bin");
+    std::string bytes;
+    for (int n = 0; n < 70000; ++n) bytes += static_cast<char>(n * 7 + n / 256);
+    std::ofstream(firmware, std::ios::binary) << bytes;
+    const std::string too_long = tavi.scratch().PathOf("a-firmware-file-name-too-long.bin");
+    std::ofstream(too_long, std::ios::binary) << bytes;
+
+    const ProgramRun refused = tavi.Run({"firmware", "TVU001", too_long});
+    EXPECT_EQ(refused.status, kExitUsage) << refused.Both();
+    EXPECT_NE(refused.err.find("longer than 26 characters"), std::string::npos) << refused.err;
+
+    const ProgramRun run = tavi.Run({"firmware", "TVU001", firmware});
+    ASSERT_EQ(run.status, 0) << run.Both();
+    EXPECT_NE(run.out.find("the camera installs it and reboots"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadFile(Environment("TAVI_FTP_ROOT") + "/var/fw-2.0.0.bin"), bytes);
+}
+
 // ---- a small MTU and a camera on a foreign subnet, then mended ----------------------------------
 
 TEST(TaviDoctorE2E, DoctorFlagsASmallMtuAndAForeignSubnetAndPassesWhenMended) {
