@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,7 @@ constexpr int kExitCameraRefused = 3;
 constexpr int kExitFeature = 4;
 constexpr int kExitFile = 5;
 constexpr int kExitDoctorFound = 6;
+constexpr int kExitInterrupted = 130;
 
 struct ProgramRun {
     int status = -1;  // the exit status, -1 when the program did not end normally
@@ -41,28 +43,40 @@ std::string ReadFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// Runs a program with its standard output and error in files of the scratch directory.
-ProgramRun RunProgram(const std::vector<std::string>& argv, const tavi::test::TempDirectory& scratch) {
+// Starts a program with its standard output and error in files of the scratch directory; its pid, or
+// -1. The files' paths are left in `*out` and `*err`.
+pid_t StartProgram(const std::vector<std::string>& argv, const tavi::test::TempDirectory& scratch,
+                   std::string* out, std::string* err) {
     static int runs = 0;
-    const std::string out = scratch.PathOf("run" + std::to_string(++runs) + ".out");
-    const std::string err = out + ".err";
+    *out = scratch.PathOf("run" + std::to_string(++runs) + ".out");
+    *err = *out + ".err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
-    ProgramRun run;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    }
+    const bool started = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
+    return started ? pid : -1;
+}
+
+ProgramRun FinishProgram(pid_t pid, const std::string& out, const std::string& err) {
+    ProgramRun run;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
     run.out = ReadFile(out);
     run.err = ReadFile(err);
     return run;
+}
+
+// Runs a program to its end.
+ProgramRun RunProgram(const std::vector<std::string>& argv, const tavi::test::TempDirectory& scratch) {
+    std::string out, err;
+    const pid_t pid = StartProgram(argv, scratch, &out, &err);
+    return FinishProgram(pid, out, err);
 }
 
 class TaviTool {
@@ -359,6 +373,27 @@ TEST_F(TaviCliE2E, CaptureWritesEveryFileKindAndAPreviewPicture) {
     EXPECT_GT(red_left, 1000u);
     EXPECT_GT(red_right, 1000u);
     EXPECT_GT(green_right, 1000u);
+}
+
+TEST_F(TaviCliE2E, AnInterruptedCaptureGivesTheCameraBackAtOnce) {
+    std::string out, err;
+    const pid_t capture = StartProgram(
+        {TAVI_TOOL, "capture", serial_, "--frames", "100000", "--pcd", tavi_.scratch().PathOf("x.pcd")},
+        tavi_.scratch(), &out, &err);
+    ASSERT_GT(capture, 0);
+    // The capture holds the camera once `info` is refused control; each try takes a discovery's time.
+    bool held = false;
+    for (int attempt = 0; attempt < 60 && !held; ++attempt)
+        held = tavi_.Run({"info", serial_}).status == kExitCameraRefused;
+    kill(capture, SIGTERM);
+    const ProgramRun stopped = FinishProgram(capture, out, err);
+    ASSERT_TRUE(held) << stopped.Both();
+    EXPECT_EQ(stopped.status, kExitInterrupted) << stopped.Both();
+    EXPECT_NE(stopped.err.find("interrupted after"), std::string::npos) << stopped.err;
+    EXPECT_FALSE(std::filesystem::exists(tavi_.scratch().PathOf("x.pcd")));
+    // Released, not left to the heartbeat time-out: the next connection is granted at once.
+    const ProgramRun next = tavi_.Run({"info", serial_});
+    EXPECT_EQ(next.status, 0) << next.Both();
 }
 
 TEST_F(TaviCliE2E, SaveXmlWritesTheDescriptionAsServed) {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "camera_session.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "interrupt.h"
 #include "png_file.h"
 #include "preview.h"
 #include "stream_set.h"
@@ -151,15 +153,35 @@ struct CaptureCounts {
     int incomplete = 0;
 };
 
-// One frame from every channel per round. Stops at the first channel that sends nothing in time.
+// Waits for the channel's next frame in short slices, so that Ctrl-C is noticed. 0, or the last
+// capture's code when none came within the time-out or the wait was interrupted.
+int NextFrame(OpenChannel& channel, int timeout_ms) {
+    constexpr int64_t kSliceUs = 100'000;
+    int code = TAVI_ERR_NO_FRAME;
+    for (int64_t waited = 0; waited < int64_t{timeout_ms} * 1000 && !StopRequested(); waited += kSliceUs) {
+        code = channel.stream->TimeoutCapture(
+            &channel.frame, std::min<int64_t>(kSliceUs, int64_t{timeout_ms} * 1000 - waited));
+        if (code == 0) return 0;
+    }
+    return code;
+}
+
+// One frame from every channel per round. Stops at the first channel that sends nothing in time, and
+// at Ctrl-C.
 int CaptureRounds(StreamSet& streams, const CaptureOptions& options, std::vector<CaptureCounts>* counts) {
     const bool progress = isatty(STDERR_FILENO) != 0;
     counts->assign(streams.channels().size(), {});
     for (int round = 0; round < options.frames; ++round) {
         for (size_t n = 0; n < streams.channels().size(); ++n) {
             OpenChannel& channel = streams.channels()[n];
-            if (channel.stream->TimeoutCapture(&channel.frame,
-                                               static_cast<int64_t>(options.timeout_ms) * 1000) != 0) {
+            const int code = NextFrame(channel, options.timeout_ms);
+            if (code != 0 && StopRequested()) {
+                if (progress) std::fprintf(stderr, "\n");
+                std::fprintf(stderr, "tavi: interrupted after %d of %d frames; no file written\n", round,
+                             options.frames);
+                return kExitInterrupted;
+            }
+            if (code != 0) {
                 if (progress) std::fprintf(stderr, "\n");
                 std::fprintf(
                     stderr,
@@ -217,6 +239,8 @@ int WriteFiles(GigeCamera& camera, StreamSet& streams, const CaptureOptions& opt
 int RunCapture(const CaptureOptions& options) {
     const std::optional<std::vector<unsigned>> channels = ChooseChannels(options);
     if (!channels) return kExitUsage;
+    // From before the connection on, so that an interrupt at any moment ends with the camera released.
+    StopOnInterrupt();
     int exit_code = kExitOk;
     const std::unique_ptr<CameraSession> session = OpenCamera(options.serial, &exit_code);
     if (!session) return exit_code;

@@ -16,6 +16,7 @@ constexpr ExitCodeText kExitCodeTexts[] = {
     {kExitFeature, "the description has no such feature, or does not allow that value"},
     {kExitFile, "a file could not be read or written"},
     {kExitDoctorFound, "doctor found a problem (its fix is printed with it)"},
+    {kExitInterrupted, "capture interrupted by Ctrl-C or SIGTERM (the camera is released first)"},
 };
 
 }  // namespace
@@ -23,7 +24,8 @@ constexpr ExitCodeText kExitCodeTexts[] = {
 std::string ExitCodeHelp() {
     std::string text = "Exit codes:\n";
     for (const ExitCodeText& entry : kExitCodeTexts) {
-        text += "  " + std::to_string(static_cast<int>(entry.code)) + "  " + entry.meaning + "\n";
+        text += (entry.code < 10 ? "  " : "") + std::string("  ") +
+                std::to_string(static_cast<int>(entry.code)) + "  " + entry.meaning + "\n";
     }
     return text;
 }

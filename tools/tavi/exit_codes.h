@@ -14,6 +14,7 @@ enum ExitCode : int {
     kExitFeature = 4,        // a feature the description lacks, or a value it does not allow
     kExitFile = 5,           // a file could not be read or written
     kExitDoctorFound = 6,    // `doctor` found a problem (its fix is printed beside it)
+    kExitInterrupted = 130,  // Ctrl-C or SIGTERM stopped a capture (the camera is released first)
 };
 
 // The table of exit codes as --help and the README show it.

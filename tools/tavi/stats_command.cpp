@@ -2,7 +2,6 @@
 // each channel's frame rate, bandwidth, resends and incomplete frames; --json prints JSON lines.
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +10,7 @@
 #include "camera_session.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "interrupt.h"
 #include "json_writer.h"
 #include "stream_set.h"
 
@@ -21,9 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 // Each wait for a frame is short, so that every channel is served and the report is on time.
 constexpr int64_t kWaitSliceUs = 20'000;
-
-volatile std::sig_atomic_t stop_requested = 0;
-void RequestStop(int) { stop_requested = 1; }
 
 struct StatsOptions {
     std::string serial;
@@ -85,20 +82,19 @@ void Report(const StatsOptions& options, double elapsed_s, double interval_s, un
 }
 
 int RunStats(const StatsOptions& options) {
+    StopOnInterrupt();
     int exit_code = kExitOk;
     const std::unique_ptr<CameraSession> session = OpenCamera(options.serial, &exit_code);
     if (!session) return exit_code;
     StreamSet streams(session->camera());
     exit_code = streams.Start(options.channels);
     if (exit_code != kExitOk) return exit_code;
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
     std::vector<OpenChannel>& channels = streams.channels();
     std::vector<Counters> captured(channels.size()), reported(channels.size());
     const Clock::time_point start = Clock::now();
     Clock::time_point last_report = start, last_frame = start;
     int reports = 0;
-    while (stop_requested == 0 && (options.seconds == 0 || reports < options.seconds)) {
+    while (!StopRequested() && (options.seconds == 0 || reports < options.seconds)) {
         for (size_t n = 0; n < channels.size(); ++n) {
             if (channels[n].stream->TimeoutCapture(&channels[n].frame, kWaitSliceUs) != 0) continue;
             captured[n].frames++;
