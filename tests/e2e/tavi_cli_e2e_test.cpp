@@ -452,7 +452,7 @@ TEST(TaviStatsE2E, StatsReportsResendsWhileTheCameraDropsPackets) {
     EXPECT_EQ(tavi.Json(run.out, "all(line['channel'] == 0 for line in d)", true), "true");
     EXPECT_EQ(tavi.Json(run.out, "d[-1]['frames'] > 0", true), "true");
     EXPECT_EQ(tavi.Json(run.out, "d[-1]['resent'] > 0", true), "true") << run.out;
-    EXPECT_EQ(tavi.Json(run.out, "d[-1]['resend_requested'] >= d[-1]['resent']", true), "true") << run.out;
+    EXPECT_EQ(tavi.Json(run.out, "d[-1]['resend_requested'] > 0", true), "true") << run.out;
     EXPECT_EQ(tavi.Json(run.out, "sum(line['resent_in_interval'] for line in d) == d[-1]['resent']", true),
               "true");
     EXPECT_EQ(tavi.Json(run.out, "d[-1]['megabytes_per_s'] > 0", true), "true");
