@@ -375,6 +375,20 @@ TEST_F(TaviCliE2E, CaptureWritesEveryFileKindAndAPreviewPicture) {
     EXPECT_GT(green_right, 1000u);
 }
 
+TEST_F(TaviCliE2E, ThePreviewAndTheColouredCloudComeFromEveryColourFormat) {
+    for (const char* format : {"BayerRG8", "YUV422_8", "RGB8", "RGB565p"}) {
+        ASSERT_EQ(tavi_.Run({"set", serial_, std::string("PixelFormat=") + format, "--channel", "1"}).status,
+                  0);
+        const std::string preview = tavi_.scratch().PathOf(std::string("preview-") + format + ".png");
+        const ProgramRun run =
+            tavi_.Run({"capture", serial_, "--preview", preview, "--fused-txt",
+                       tavi_.scratch().PathOf("fused.txt"), "--bmp", tavi_.scratch().PathOf("c.bmp")});
+        EXPECT_EQ(run.status, 0) << format << run.Both();
+        EXPECT_EQ(tavi_.ReadWithPil(preview).width, 1280u) << format;
+    }
+    ASSERT_EQ(tavi_.Run({"set", serial_, "PixelFormat=BayerRG8", "--channel", "1"}).status, 0);
+}
+
 TEST_F(TaviCliE2E, AnInterruptedCaptureGivesTheCameraBackAtOnce) {
     std::string out, err;
     const pid_t capture = StartProgram(

@@ -75,6 +75,9 @@ int Fuse(LastFrames& f) {
     if (f.fused) return 0;
     f.fused.reset(static_cast<float*>(std::calloc(f.Points() * 6 + 1, sizeof(float))));
     if (!f.fused) return TAVI_ERR_INVALID_ARGUMENT;
+    // Fusion reads 3-byte pixels: Bayer and YUYV frames become RGB8 first (the frame buffers have room).
+    const uint32_t format = f.colour->frame.pixel_format;
+    if (format == kPixelBayerRG8 || format == kPixelYUV422_8) f.camera.RawdataToRgb888(f.colour->frame);
     const int code = f.camera.FusionImageTo3D(f.colour->frame, f.depth->frame, f.fused.get());
     if (code != 0) f.fused.reset();
     return code;

@@ -9,8 +9,8 @@ namespace {
 
 constexpr uint8_t kBackground = 24;  // dark grey behind the rendered cloud
 // The fixed viewpoint: turned about the vertical axis, then tilted down, around the cloud's centre.
-constexpr float kYawRadians = 0.45f;
-constexpr float kPitchRadians = -0.30f;
+constexpr float kYawRadians = -0.45f;
+constexpr float kPitchRadians = 0.30f;
 // The share of the panel the cloud's extent fills.
 constexpr float kFill = 0.85f;
 // At most this many points are sampled for the percentiles.

@@ -35,7 +35,9 @@ int StreamSet::Open(unsigned index) {
     OpenChannel channel;
     channel.index = index;
     channel.payload_size = static_cast<uint32_t>(payload);
-    channel.frame.data = static_cast<unsigned char*>(std::malloc(channel.payload_size));
+    // Room for the frame's conversion to RGB8 in place: a YUV422_8 frame (2 bytes a pixel) grows by half.
+    const uint64_t capacity = uint64_t{channel.payload_size} + channel.payload_size / 2;
+    channel.frame.data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(capacity)));
     if (channel.frame.data == nullptr) {
         std::fprintf(stderr, "tavi: no memory for a %u-byte frame of channel %u\n", channel.payload_size,
                      index);
