@@ -5,7 +5,8 @@ target_include_directories(tavi_cli_e2e_tests PRIVATE ${PROJECT_SOURCE_DIR}/test
 target_compile_definitions(tavi_cli_e2e_tests PRIVATE TAVI_TOOL="$<TARGET_FILE:tavi>"
     TAVI_JSON_QUERY="${CMAKE_CURRENT_LIST_DIR}/tavi_json.py"
     TAVI_IMAGE_READER="${CMAKE_CURRENT_LIST_DIR}/image_reader.py")
-target_link_libraries(tavi_cli_e2e_tests PRIVATE GTest::gtest GTest::gtest_main)
+# The library only to read a camera's control privilege without taking control.
+target_link_libraries(tavi_cli_e2e_tests PRIVATE TaviSDK GTest::gtest GTest::gtest_main)
 add_dependencies(tavi_cli_e2e_tests tavi)
 
 tavi_e2e_test(e2e.tavi BINARY tavi_cli_e2e_tests SUITES TaviCliE2E TIMEOUT 300

@@ -8,14 +8,19 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "TaviSDK/GigeCamera.h"
+#include "support/e2e_camera.h"
 #include "support/temp_dir.h"
 #include "support/virtual_camera_control.h"
 
@@ -395,10 +400,18 @@ TEST_F(TaviCliE2E, AnInterruptedCaptureGivesTheCameraBackAtOnce) {
         {TAVI_TOOL, "capture", serial_, "--frames", "100000", "--pcd", tavi_.scratch().PathOf("x.pcd")},
         tavi_.scratch(), &out, &err);
     ASSERT_GT(capture, 0);
-    // The capture holds the camera once `info` is refused control; each try takes a discovery's time.
+    // The capture holds the camera once its control privilege is taken; the read takes no control.
+    const std::optional<DiscoveryInfo> camera =
+        tavi::test::DiscoverCameraAt(tavi::test::CameraAddressFromEnvironment());
+    ASSERT_TRUE(camera.has_value());
     bool held = false;
-    for (int attempt = 0; attempt < 60 && !held; ++attempt)
-        held = tavi_.Run({"info", serial_}).status == kExitCameraRefused;
+    for (int attempt = 0; attempt < 600 && !held; ++attempt) {
+        GigeCamera probe;
+        DiscoveryInfo info = *camera;
+        int ccp = 0;
+        held = probe.GetCameraCCPStatus(&info, &ccp) == 0 && ccp != 0;
+        if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     kill(capture, SIGTERM);
     const ProgramRun stopped = FinishProgram(capture, out, err);
     ASSERT_TRUE(held) << stopped.Both();

@@ -36,7 +36,12 @@ constexpr ConnectHint kConnectHints[] = {
     {TAVI_ERR_READ_MEMORY, "the camera stopped answering; check the cable, then run `tavi doctor`"},
 };
 
+// The status a device gives a client that another one holds the control channel of.
+constexpr unsigned kStatusAccessDenied = 0x8006;
+
 const char* HintOf(int code) {
+    const auto value = static_cast<unsigned>(code);
+    if (value == kStatusAccessDenied || value >> 16 == kStatusAccessDenied) return kConnectHints[0].hint;
     for (const ConnectHint& entry : kConnectHints) {
         if (entry.code == code) return entry.hint;
     }
