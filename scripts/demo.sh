@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds everything, starts three virtual cameras behind two adapters in an isolated
-# network namespace (one of them on a foreign subnet), and shows the tavi tool finding them.
+# network namespace (one of them on a foreign subnet), and walks through the tavi tool: discovery,
+# the doctor and its fixes, features by name, live statistics, and a capture into every file kind
+# with a preview picture (written to demo-output/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -13,15 +13,16 @@
 #include "net/udp_socket.h"
 #include "stream/gvsp_protocol.h"
 #include "stream/image_size.h"
+#include "stream/receive_buffer.h"
 
 using tavi::stream::ImageFitsPayload;
+using tavi::stream::kFramesInReceiveBuffer;
 
 namespace {
 
 constexpr int kPacketOverhead = static_cast<int>(tavi::gvsp::kPacketOverhead);
 constexpr int kSmallestNegotiatedPacket = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr int kDataSocketTimeoutMs = 1000;
-constexpr uint32_t kFramesInReceiveBuffer = 6;
 
 // What stream set-up reads from the camera, in reading order.
 struct ChannelGeometry {

@@ -1,20 +1,23 @@
-// `tavi list` prints the cameras a discovery finds as a table; `tavi force-ip` moves one.
+// `tavi list`: the cameras a discovery finds on every adapter, as a table or as JSON.
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TaviSDK/Discovery.h"
 #include "camera_session.h"
 #include "commands.h"
+#include "exit_codes.h"
+#include "json_writer.h"
 
 namespace tavi::cli {
 namespace {
 
-std::string Text(const char* field, size_t width) { return FieldText(field, width); }
-std::string Dotted(uint32_t address) { return DottedAddress(address); }
+struct ListOptions {
+    bool by_serial = false;
+    bool json = false;
+};
 
 std::string MacText(const DiscoveryInfo& info) {
     char text[18];
@@ -24,69 +27,78 @@ std::string MacText(const DiscoveryInfo& info) {
     return text;
 }
 
+bool SameSubnet(const DiscoveryInfo& info) {
+    return (info.camera_ip & info.camera_mask) == (info.pc_ip & info.pc_mask);
+}
+
 void PrintTable(const std::vector<DiscoveryInfo>& cameras) {
     std::printf("%-3s %-16s %-16s %-17s %-16s %-10s %-16s %-16s %-16s %5s %-8s\n", "#", "serial", "model",
                 "mac", "camera ip", "same net", "camera mask", "pc ip", "pc gateway", "mtu", "adapter");
     for (size_t index = 0; index < cameras.size(); ++index) {
         const DiscoveryInfo& info = cameras[index];
-        const bool same_subnet = (info.camera_ip & info.camera_mask) == (info.pc_ip & info.pc_mask);
         std::printf("%-3zu %-16s %-16s %-17s %-16s %-10s %-16s %-16s %-16s %5d %-8s\n", index,
-                    Text(info.serial_number, sizeof info.serial_number).c_str(),
-                    Text(info.model_name, sizeof info.model_name).c_str(), MacText(info).c_str(),
-                    Dotted(info.camera_ip).c_str(), same_subnet ? "yes" : "NO",
-                    Dotted(info.camera_mask).c_str(), Dotted(info.pc_ip).c_str(),
-                    Dotted(info.pc_gateway).c_str(), info.mtu,
-                    Text(info.adapter_name, sizeof info.adapter_name).c_str());
+                    SerialOf(info).c_str(), FieldText(info.model_name, sizeof info.model_name).c_str(),
+                    MacText(info).c_str(), DottedAddress(info.camera_ip).c_str(),
+                    SameSubnet(info) ? "yes" : "NO", DottedAddress(info.camera_mask).c_str(),
+                    DottedAddress(info.pc_ip).c_str(), DottedAddress(info.pc_gateway).c_str(), info.mtu,
+                    FieldText(info.adapter_name, sizeof info.adapter_name).c_str());
     }
 }
 
-int RunList(bool sort_by_serial) {
-    Discovery discovery;
-    std::vector<DiscoveryInfo> cameras;
-    const int found = discovery.DiscoverCamera(&cameras);
-    if (found < 0) {
-        std::fprintf(stderr, "tavi: the network adapters could not be listed (code %d)\n", found);
-        return 2;
-    }
-    if (found > 0) discovery.CameraSort(&cameras, sort_by_serial ? 1 : 0);
-    std::printf("%d camera answer%s\n", found, found == 1 ? "" : "s");
-    PrintTable(cameras);
-    return 0;
-}
-
-int RunForceIp(const std::string& serial, std::string ip, std::string mask, std::string gateway) {
-    Discovery discovery;
-    std::vector<DiscoveryInfo> cameras;
-    discovery.DiscoverCamera(&cameras);
+void PrintJson(const std::vector<DiscoveryInfo>& cameras) {
+    JsonWriter json;
+    json.BeginObject().BeginArray("cameras");
     for (const DiscoveryInfo& info : cameras) {
-        if (Text(info.serial_number, sizeof info.serial_number) != serial) continue;
-        const int result = discovery.ForceIp(info, ip.data(), mask.data(), gateway.data());
-        std::printf("force-ip %s -> %s: %s (code %d)\n", serial.c_str(), ip.c_str(),
-                    result == 0 ? "done" : "failed", result);
-        return result == 0 ? 0 : 1;
+        json.BeginObject()
+            .String("serial", SerialOf(info))
+            .String("model", FieldText(info.model_name, sizeof info.model_name))
+            .String("manufacturer", FieldText(info.manufacturer_name, sizeof info.manufacturer_name))
+            .String("device_version", FieldText(info.device_version, sizeof info.device_version))
+            .String("user_name", FieldText(info.user_name, sizeof info.user_name))
+            .String("mac", MacText(info))
+            .String("camera_ip", DottedAddress(info.camera_ip))
+            .String("camera_mask", DottedAddress(info.camera_mask))
+            .String("camera_gateway", DottedAddress(info.camera_gateway))
+            .Bool("same_subnet", SameSubnet(info))
+            .String("pc_ip", DottedAddress(info.pc_ip))
+            .String("pc_mask", DottedAddress(info.pc_mask))
+            .String("pc_gateway", DottedAddress(info.pc_gateway))
+            .Integer("mtu", info.mtu)
+            .String("adapter", FieldText(info.adapter_name, sizeof info.adapter_name))
+            .EndObject();
     }
-    std::fprintf(stderr, "tavi: no camera with serial number %s answered\n", serial.c_str());
-    return 1;
+    json.EndArray().EndObject();
+    std::printf("%s\n", json.Text().c_str());
+}
+
+int RunList(const ListOptions& options) {
+    DiscoveryResult result = DiscoverCameras();
+    if (result.code > 0 && options.by_serial) {
+        Discovery discovery;
+        discovery.CameraSort(&result.cameras, 1);
+    }
+    if (options.json) {
+        PrintJson(result.cameras);
+    } else {
+        std::printf("%zu camera answer%s\n", result.cameras.size(), result.cameras.size() == 1 ? "" : "s");
+        if (!result.cameras.empty()) PrintTable(result.cameras);
+    }
+    if (result.cameras.empty()) {
+        std::fprintf(stderr, "tavi: %s\n", NoCameraMessage(result).c_str());
+        return kExitNoCamera;
+    }
+    return kExitOk;
 }
 
 }  // namespace
 
-void AddListCommand(CLI::App& app) {
+Command AddListCommand(CLI::App& app) {
     auto* command =
         app.add_subcommand("list", "Discover the cameras on every adapter and print them as a table");
-    static bool sort_by_serial = false;
-    command->add_flag("--by-serial", sort_by_serial, "Order by serial number instead of address");
-    command->callback([] { std::exit(RunList(sort_by_serial)); });
-}
-
-void AddForceIpCommand(CLI::App& app) {
-    auto* command = app.add_subcommand("force-ip", "Give a camera a new address, mask and gateway");
-    static std::string serial, ip, mask, gateway;
-    command->add_option("serial", serial, "Serial number of the camera")->required();
-    command->add_option("ip", ip, "New address")->required();
-    command->add_option("mask", mask, "New subnet mask")->required();
-    command->add_option("gateway", gateway, "New default gateway")->required();
-    command->callback([] { std::exit(RunForceIp(serial, ip, mask, gateway)); });
+    auto options = std::make_shared<ListOptions>();
+    command->add_flag("--by-serial", options->by_serial, "Order by serial number instead of address");
+    command->add_flag("--json", options->json, "Print the cameras as one JSON object");
+    return {command, [options] { return RunList(*options); }};
 }
 
 }  // namespace tavi::cli
