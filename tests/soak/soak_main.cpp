@@ -8,8 +8,8 @@
 //              back, then connected again; then the link taken down for a second mid-stream.
 // Open descriptors, threads and resident memory are sampled at the start and end of each phase; the
 // run fails when a cycle fails, a phase delivers no complete frame, descriptors or threads grow, or
-// memory grows by more than the tolerance (not judged under the address sanitizer, whose quarantine
-// holds freed blocks on purpose).
+// memory grows by more than the tolerance (not judged under a sanitizer, whose shadow memory and
+// quarantine grow on purpose).
 //
 //   tavi_soak [--cycles N] [--stream-minutes M] [--loss RATIO] [--reorder RATIO] [--duplicate RATIO]
 //             [--memory-tolerance-mib MIB] [--figures PATH]
@@ -30,9 +30,11 @@
 #include "soak/resource_sample.h"
 #include "support/virtual_camera_control.h"
 
-// Present when the address sanitizer's runtime is linked in, even when this file itself was compiled
-// without it (a sanitized library brings it).
+// Present when a sanitizer's runtime is linked in, even when this file itself was compiled without it
+// (a sanitized library brings it). Their shadow memory and quarantine make resident memory no measure
+// of leaks there; LeakSanitizer is.
 extern "C" void __asan_init() __attribute__((weak));
+extern "C" void __tsan_init() __attribute__((weak));
 
 namespace {
 
@@ -224,7 +226,10 @@ class Soak {
         phases_.push_back(phase);
     }
 
-    int64_t MemoryTolerance() const { return &__asan_init != nullptr ? -1 : options_.memory_tolerance_kib; }
+    int64_t MemoryTolerance() const {
+        const bool under_sanitizer = &__asan_init != nullptr || &__tsan_init != nullptr;
+        return under_sanitizer ? -1 : options_.memory_tolerance_kib;
+    }
 
     std::string OpenSession(Session* session, int frame_rate) {
         const std::optional<DiscoveryInfo> info = DiscoverCamera(address_);
