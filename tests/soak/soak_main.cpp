@@ -6,10 +6,10 @@
 //              packets (first transmissions and resent ones alike), reorders and duplicates others;
 //   faults     the camera pulled mid-stream (it goes silent until the heartbeat gives it up) and put
 //              back, then connected again; then the link taken down for a second mid-stream.
-// Open descriptors, threads and resident memory are sampled at the start and end of each phase; the
-// run fails when a cycle fails, a phase delivers no complete frame, descriptors or threads grow, or
-// memory grows by more than the tolerance (not judged under a sanitizer, whose shadow memory and
-// quarantine grow on purpose).
+// After one uncounted warm-up cycle, open descriptors, threads and resident memory are sampled at the
+// start and end of each phase; the run fails when a cycle fails, a phase delivers no complete frame,
+// descriptors or threads grow, or memory grows by more than the tolerance (not judged under a
+// sanitizer, whose shadow memory and quarantine grow on purpose).
 //
 //   tavi_soak [--cycles N] [--stream-minutes M] [--loss RATIO] [--reorder RATIO] [--duplicate RATIO]
 //             [--memory-tolerance-mib MIB] [--figures PATH]
@@ -203,6 +203,7 @@ class Soak {
         if (address_ == 0) return Usage("run inside scripts/netns-run.sh with one camera");
         // The control socket stays open from here on, so it is in every sample.
         if (!control_.Set("clear", "1")) return Usage("no virtual camera control socket");
+        WarmUp();
         RunPhase("cycles", [this] { Cycles(); });
         RunPhase("lossy", [this] { LossyStreaming(); });
         RunPhase("faults", [this] { Faults(); });
@@ -224,6 +225,17 @@ class Soak {
                std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
         for (std::string& fault : tavi::soak::ResourceFaults(phase, MemoryTolerance())) Fail(fault);
         phases_.push_back(phase);
+    }
+
+    // One cycle before the first sample, so that what a process sets up once and keeps is not
+    // counted as growth: the allocator's arenas for the library's threads, a sanitizer runtime's
+    // background thread.
+    void WarmUp() {
+        Session session;
+        const std::string error = OpenSession(&session, kCycleFrameRate);
+        if (!error.empty()) return Fail("warm-up cycle: " + error);
+        FrameCounts ignored{};
+        session.CaptureRound(&ignored);
     }
 
     int64_t MemoryTolerance() const {
