@@ -47,7 +47,12 @@ while [ $# -gt 0 ]; do
         *) echo "harden: unknown option '$1'" >&2; exit 2 ;;
     esac
 done
-[ -n "$targets" ] || targets=$(cd tests/fuzz && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')
+if [ -z "$targets" ]; then
+    for source in tests/fuzz/fuzz_*.cpp; do
+        source=${source##*/fuzz_}
+        targets="$targets ${source%.cpp}"
+    done
+fi
 
 corpus_root=tests/fuzz/corpus
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavi-harden.XXXXXX")
