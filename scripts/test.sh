@@ -6,8 +6,8 @@
 #   tidy       clang-tidy (.clang-tidy) over the library's sources, with the plain build's compile commands
 #   asan       clang build with ASan + UBSan and -Werror; every test
 #   tsan       GCC build with TSan and -Werror; every test
-#   fuzz       the fuzz targets built with clang and libFuzzer, each run for 12 s on its corpus
-#              (scripts/harden.sh --fuzz-seconds 12 --no-soak --no-merge); the soak's short run is
+#   fuzz       the fuzz targets built with clang and libFuzzer, each run for a minute on its corpus
+#              (scripts/harden.sh --fuzz-seconds 60 --no-soak --no-merge); the soak's short run is
 #              the ctest case soak.short of the builds above
 #
 #   scripts/test.sh            everything
@@ -80,6 +80,6 @@ wanted asan && ASAN_OPTIONS=detect_leaks=1 step asan run_build build-asan clang 
     -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=address
 wanted tsan && TSAN_OPTIONS=halt_on_error=1 step tsan run_build build-tsan \
     -DCMAKE_BUILD_TYPE=Debug -DTAVI_SANITIZE=thread
-wanted fuzz && step fuzz scripts/harden.sh --fuzz-seconds 12 --no-soak --no-merge
+wanted fuzz && step fuzz scripts/harden.sh --fuzz-seconds 60 --no-soak --no-merge
 printf '%s\n' "${timings[@]}"
 echo "All checks and tests passed."
