@@ -4,6 +4,10 @@ add_executable(tavi_flat_example ${PROJECT_SOURCE_DIR}/examples/c/flat_camera.c)
 set_target_properties(tavi_flat_example PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
 target_compile_options(tavi_flat_example PRIVATE -pedantic)
 target_link_libraries(tavi_flat_example PRIVATE TaviSDK)
+# A sanitized library needs the C++ part of the sanitizer runtime, which only the C++ driver links.
+if(TAVI_SANITIZE)
+    set_target_properties(tavi_flat_example PROPERTIES LINKER_LANGUAGE CXX)
+endif()
 
 add_executable(tavi_e2e_flat ${CMAKE_CURRENT_LIST_DIR}/flat_e2e_test.cpp)
 target_include_directories(tavi_e2e_flat PRIVATE ${PROJECT_SOURCE_DIR}/tests)
