@@ -42,6 +42,14 @@ inline void AppendBe32(Bytes* bytes, uint32_t value) {
 }
 
 // An acknowledge header followed by `payload`.
+// A read the heartbeat sends on its own: the CCP it beats on, or the time-out it reads first (which a
+// busy machine may delay until well after the connection).
+inline bool IsHeartbeatRead(const Bytes& command) {
+    if (command.size() < 12 || Be16(command, 2) != 0x0080) return false;
+    const uint32_t address = Be32(command, 8);
+    return address == 0x0A00 || address == 0x0938;
+}
+
 inline Bytes MakeAck(uint16_t status, uint16_t ack_code, uint16_t ack_id, const Bytes& payload) {
     Bytes ack;
     AppendBe16(&ack, status);

@@ -17,7 +17,6 @@ namespace {
 
 using tavi::test::FakeCamera;
 
-constexpr uint32_t kCcp = 0x0A00;
 constexpr uint32_t kSensorStride = 0x100;
 constexpr uint32_t kChannelStride = 0x40;
 
@@ -121,13 +120,11 @@ class FeatureControlTest : public ::testing::Test {
         std::remove((serial_ + ".log").c_str());
     }
 
-    // Commands other than the heartbeat's CCP reads: what the members themselves sent.
+    // Commands other than the heartbeat's: what the members themselves sent.
     size_t MemberCommands() {
         size_t count = 0;
         for (const auto& datagram : fake_.peer.Received()) {
-            const bool ccp_read =
-                tavi::test::Be16(datagram.bytes, 2) == 0x0080 && tavi::test::Be32(datagram.bytes, 8) == kCcp;
-            if (!ccp_read) ++count;
+            if (!tavi::test::IsHeartbeatRead(datagram.bytes)) ++count;
         }
         return count;
     }

@@ -103,13 +103,11 @@ class HighAddressTest : public ::testing::Test {
         std::remove("HIGH0001.log");
     }
 
-    // Commands heard, the heartbeat's CCP reads aside.
+    // Commands heard, the heartbeat's reads aside.
     size_t Commands() {
         size_t count = 0;
         for (const auto& datagram : fake.peer.Received()) {
-            const bool ccp_read = tavi::test::Be16(datagram.bytes, 2) == 0x0080 &&
-                                  tavi::test::Be32(datagram.bytes, 8) == 0x0A00;
-            if (!ccp_read) ++count;
+            if (!tavi::test::IsHeartbeatRead(datagram.bytes)) ++count;
         }
         return count;
     }
