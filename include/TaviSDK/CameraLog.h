@@ -59,5 +59,10 @@ TAVI_API void log_debug(cameralog* log, int switch_value, const char* format, ..
     log_warning((log), LogSwitches::warning.load(std::memory_order_relaxed), __VA_ARGS__)
 #define TAVI_LOG_INFO(log, ...) \
     log_info((log), LogSwitches::info.load(std::memory_order_relaxed), __VA_ARGS__)
-#define TAVI_LOG_DEBUG(log, ...) \
-    log_debug((log), LogSwitches::debug.load(std::memory_order_relaxed), __VA_ARGS__)
+// Debug lines stand in the receive thread's path of every packet: their switch is read before the
+// call, so that a switched-off debug log costs one load and no formatting arguments.
+#define TAVI_LOG_DEBUG(log, ...)                                                          \
+    do {                                                                                  \
+        const int tavi_debug_switch = LogSwitches::debug.load(std::memory_order_relaxed); \
+        if (tavi_debug_switch != 0) log_debug((log), tavi_debug_switch, __VA_ARGS__);     \
+    } while (0)

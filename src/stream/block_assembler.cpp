@@ -165,8 +165,10 @@ uint32_t BlockAssembler::first_unreceived_from(StreamBlock* block, uint32_t id) 
 
 // ---- finding or opening a block ------------------------------------------------------------------
 
+// Newest first: nearly every packet belongs to the block opened last.
 StreamBlock* BlockAssembler::find_open_block(uint32_t block_id, int64_t now) {
-    for (StreamBlock* block : all_blocks_) {
+    for (auto newest_first = all_blocks_.rbegin(); newest_first != all_blocks_.rend(); ++newest_first) {
+        StreamBlock* block = *newest_first;
         TAVI_LOG_DEBUG(config_.log,
                        "[function:find_block_data] Error all_blocks addr is %X, all_blocks data is %x",
                        static_cast<unsigned>(reinterpret_cast<uintptr_t>(all_blocks_.data())),

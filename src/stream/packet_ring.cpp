@@ -111,13 +111,6 @@ uint32_t BlocksFor(uint64_t ring_bytes) {
 void SetPacketRingAllowed(bool allowed) { g_ring_allowed = allowed; }
 bool PacketRingAllowed() { return g_ring_allowed; }
 
-bool KeepOnlyHeadersOn(int socket) {
-    // The kernel keeps at least the UDP header of what a filter passes: a length of 1 keeps just it.
-    sock_filter program[] = {BPF_STMT(BPF_RET | BPF_K, 1)};
-    sock_fprog filter{1, program};
-    return setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
-}
-
 int InterfaceMtuOf(uint32_t local_address) {
     const std::string name = InterfaceNameOf(local_address);
     if (name.empty() || name.size() >= IFNAMSIZ) return 0;

@@ -79,11 +79,6 @@ int PacketRing::Drain(Serve&& serve, AfterBlock&& after_block) {
     return served;
 }
 
-// Makes a UDP socket keep only the header of every datagram it queues (the ring receives the
-// bytes), so that its buffer costs little and draining it is cheap. Dropping them outright would
-// count every datagram as a UDP receive error.
-bool KeepOnlyHeadersOn(int socket);
-
 // The MTU of the interface that holds `local_address` (host order); 0 when there is none.
 int InterfaceMtuOf(uint32_t local_address);
 

@@ -155,11 +155,11 @@ void StreamCore::loop() {
         link_error_reported = false;
         int count = 0;
         if (through_ring_) {
-            // The socket beside the ring is emptied after every block, so that it never overflows
+            // The socket beside the ring is tended after every block, so that it never overflows
             // (and counts errors) while a long run of blocks is served.
             count = ring_.Drain([&](const uint8_t* bytes, int length,
                                     uint32_t sender) { serve_datagram(bytes, length, sender, now); },
-                                [&] { serve_queued_on_socket(batch, now); });
+                                [&] { socket_beside_ring_.Tend(); });
         } else {
             count = batch.Receive(peers_.data_socket);
             for (int i = 0; i < count; ++i)
@@ -201,15 +201,16 @@ bool StreamCore::open_packet_ring() {
                       refusal, packet_size, mtu, channel);
         return false;
     }
-    KeepOnlyHeadersOn(peers_.data_socket);
+    socket_beside_ring_.Adopt(peers_.data_socket);
     TAVI_LOG_INFO(config.log,
                   "[function:GigeStream] Receiving through the packet ring of %zu bytes. channel_index_: %d.",
                   ring_.memory_bytes(), channel);
     return true;
 }
 
-// The UDP socket beside the ring: datagrams that reached it before it kept only headers are served
-// (the ring may hold them too: they then count as duplicates); the headers are taken and dropped.
+// The UDP socket beside the ring, once before the first wait: datagrams that reached it before it kept
+// only headers are served (the ring may hold them too: they then count as duplicates). From then on
+// it holds headers alone, which the socket beside the ring disposes of.
 void StreamCore::serve_queued_on_socket(DatagramBatch& batch, int64_t now) {
     int count;
     while ((count = batch.Receive(peers_.data_socket)) > 0) {

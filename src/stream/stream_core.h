@@ -8,6 +8,7 @@
 #include "stream/block_assembler.h"
 #include "stream/datagram_batch.h"
 #include "stream/packet_ring.h"
+#include "stream/socket_beside_ring.h"
 
 namespace tavi::stream {
 
@@ -42,6 +43,7 @@ class StreamCore {
     const uint32_t adapter_address_;
     std::atomic<int> exit_flag_{0};
     PacketRing ring_;
+    SocketBesideRing socket_beside_ring_;
     bool through_ring_ = false;
     std::thread thread_;
     int start_code_ = 0;

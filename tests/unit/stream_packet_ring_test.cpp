@@ -3,14 +3,17 @@
 // check it applies where the kernel has not checked one.
 
 #include <gtest/gtest.h>
+#include <linux/sock_diag.h>
 
 #include <algorithm>
 #include <chrono>
 #include <random>
 #include <vector>
 
+#include "net/udp_socket.h"
 #include "stream/datagram_batch.h"
 #include "stream/packet_ring.h"
+#include "stream/socket_beside_ring.h"
 #include "support/scripted_gvsp_camera.h"
 
 namespace {
@@ -58,6 +61,81 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
         ASSERT_EQ(got[i].bytes, sent[i].bytes) << "datagram " << i;
         ASSERT_EQ(got[i].sender, sent[i].sender) << "datagram " << i;
     }
+}
+
+// The socket beside the ring keeps only headers and is emptied however many wait: more than one
+// call's worth here, where the kernel allows a buffer that holds them.
+TEST(SocketBesideRing, EmptyingTakesEveryDatagramAndLeavesOnlyHeaders) {
+    const uint32_t local = tavi::test::Loopback(0, 0, 1);
+    tavi::test::UdpEndpoint receiver(local, 0);
+    tavi::test::UdpEndpoint camera(tavi::test::ProcessLoopback(2), 0);
+    const int wanted = 8 << 20;
+    if (setsockopt(receiver.socket(), SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0)
+        setsockopt(receiver.socket(), SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(receiver.socket(), SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    // A queued header still costs the kernel's whole buffer of its datagram: a few KiB at most.
+    const int datagrams = std::min(
+        3 * static_cast<int>(tavi::stream::SocketBesideRing::kDatagramsPerCall) + 17, granted / 8192);
+    ASSERT_GT(datagrams, 0);
+
+    tavi::stream::SocketBesideRing beside;
+    beside.Adopt(receiver.socket());
+    EXPECT_EQ(beside.Empty(), 0U);
+    camera.SendTo(local, receiver.port(), Bytes(1400, 0x5A));
+    tavi::stream::DatagramBatch batch(4);
+    ASSERT_EQ(tavi::stream::WaitReadableMicroseconds(receiver.socket(), 1'000'000),
+              tavi::stream::WaitResult::kReadable);
+    ASSERT_EQ(batch.Receive(receiver.socket()), 1);
+    EXPECT_EQ(batch.length(0), 0) << "only the header is kept";
+
+    for (int i = 0; i < datagrams; ++i) camera.SendTo(local, receiver.port(), Bytes(1400, 0x5A));
+    // Loopback delivers while sending, so one call normally takes them all; a late one is waited for.
+    size_t dropped = beside.Empty();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (dropped < static_cast<size_t>(datagrams) && std::chrono::steady_clock::now() < end) {
+        tavi::stream::WaitReadableMicroseconds(receiver.socket(), 10'000);
+        dropped += beside.Empty();
+    }
+    EXPECT_EQ(dropped, static_cast<size_t>(datagrams));
+    EXPECT_EQ(batch.Receive(receiver.socket()), 0) << "the socket is empty afterwards";
+}
+
+// Tended after every burst, as after every block of the ring, the socket never overflows: fresh
+// sockets take over its port at its descriptor, each keeping only headers, and the port never
+// stops answering.
+TEST(SocketBesideRing, FreshSocketsTakeOverThePortAtTheSameDescriptor) {
+    const uint32_t local = tavi::test::Loopback(0, 0, 1);
+    tavi::test::UdpEndpoint receiver(local, 0);
+    tavi::test::UdpEndpoint camera(tavi::test::ProcessLoopback(2), 0);
+    const int small = 64 << 10;
+    setsockopt(receiver.socket(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const int descriptor = receiver.socket();
+
+    tavi::stream::SocketBesideRing beside;
+    beside.Adopt(descriptor);
+    for (int burst = 0; burst < 200; ++burst) {
+        for (int i = 0; i < 8; ++i) camera.SendTo(local, receiver.port(), Bytes(1400, 0x5A));
+        beside.Tend();
+    }
+    EXPECT_GT(beside.replacements(), 0U);
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    ASSERT_EQ(getsockopt(descriptor, SOL_SOCKET, SO_MEMINFO, memory, &length), 0);
+    EXPECT_EQ(memory[SK_MEMINFO_DROPS], 0U);
+    EXPECT_LT(memory[SK_MEMINFO_RMEM_ALLOC], memory[SK_MEMINFO_RCVBUF]);
+
+    uint16_t port = 0;
+    ASSERT_TRUE(tavi::net::LocalEndpoint(descriptor, nullptr, &port));
+    EXPECT_EQ(port, receiver.port());
+    beside.Empty();
+    camera.SendTo(local, receiver.port(), Bytes(1400, 0x5A));
+    tavi::stream::DatagramBatch batch(4);
+    ASSERT_EQ(tavi::stream::WaitReadableMicroseconds(descriptor, 1'000'000),
+              tavi::stream::WaitResult::kReadable);
+    ASSERT_EQ(batch.Receive(descriptor), 1);
+    EXPECT_EQ(batch.length(0), 0) << "the fresh socket keeps only headers too";
 }
 
 }  // namespace
