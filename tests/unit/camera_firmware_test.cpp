@@ -178,6 +178,22 @@ TEST_F(FirmwareUploadTest, AServerThatStallsAfterTheDataEndsAsMinus46) {
     EXPECT_LT(Clock::now() - start, kHangBound);
 }
 
+TEST_F(FirmwareUploadTest, AServerThatStopsTakingTheFileMidTransferEndsAsMinus46) {
+    ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
+    ASSERT_TRUE(server.ok());
+    // Longer than the hang bound: an upload that waits the pause out succeeds, and fails the test.
+    server.PauseDataAfter(1 << 20, std::chrono::seconds(40));
+    UsePort(server.port());
+    // Far more than the socket buffers between the two hold, so the client is left waiting.
+    std::string content;
+    while (content.size() < (32u << 20)) content += Content();
+    const std::string path = WriteFile("fw.bin", content);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(camera_.FirmwareUpgrade(info_, path.c_str()), -46);
+    EXPECT_LT(Clock::now() - start, kHangBound);
+    EXPECT_LT(server.Received().size(), content.size());
+}
+
 TEST_F(FirmwareUploadTest, ProgressAndFailuresAreLoggedAtTheirLevels) {
     ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
     ASSERT_TRUE(server.ok());
