@@ -104,6 +104,9 @@ TEST(FusionPaths, VectorPathsMatchThePlainLoopsOnRandomPoints) {
         tavi::LandingPixelsReference(xyz.data(), count, model, 640, 480, reference.data());
         tavi::LandingPixels(xyz.data(), count, model, 640, 480, fast.data());
         EXPECT_EQ(fast, reference) << count;
+        std::vector<uint32_t> one_core(count);
+        tavi::LandingPixelsOnThisCore(xyz.data(), count, model, 640, 480, one_core.data());
+        EXPECT_EQ(one_core, reference) << count;
 
         std::vector<uint8_t> pixels(640 * 480 * 3);
         for (uint8_t& p : pixels) p = static_cast<uint8_t>(random());
@@ -112,6 +115,10 @@ TEST(FusionPaths, VectorPathsMatchThePlainLoopsOnRandomPoints) {
         tavi::FusePointsReference(xyz.data(), count, model, image, fused_reference.data());
         tavi::FusePoints(xyz.data(), count, model, image, fused_fast.data());
         EXPECT_EQ(0, std::memcmp(fused_fast.data(), fused_reference.data(), count * 6 * sizeof(float)))
+            << count;
+        std::vector<float> fused_one_core(count * 6, -3);
+        tavi::FusePointsOnThisCore(xyz.data(), count, model, image, fused_one_core.data());
+        EXPECT_EQ(0, std::memcmp(fused_one_core.data(), fused_reference.data(), count * 6 * sizeof(float)))
             << count;
     }
 }
