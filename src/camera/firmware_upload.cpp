@@ -20,7 +20,6 @@ constexpr const char* kUser = "plown";
 constexpr const char* kPassword = "plown";
 constexpr const char* kRemoteDirectory = "/var/";
 constexpr const char* kNoAddress = "0.0.0.0";
-constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr int kProgressSteps = 10;  // one progress line per tenth of the file
 
 // The server's answer to a completed login.
@@ -107,7 +106,7 @@ void Configure(CURL* curl, const std::string& url, FILE* file, curl_off_t size, 
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, settings.connect_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, settings.response_timeout_s);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, settings.low_speed_limit_bytes_per_s);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, settings.low_speed_time_s);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnServerLine);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, state);

@@ -9,12 +9,15 @@
 namespace tavi {
 
 // How the upload reaches the camera and how long it waits. A camera that accepts the connection
-// and then stalls ends the upload after these limits instead of hanging its caller.
+// and then stalls, or takes the file only a trickle at a time, ends the upload after these limits
+// instead of holding its caller. A camera on a gigabit link that takes the file at all takes it far
+// faster than the low-speed limit.
 struct FtpUploadSettings {
     int port = 21;
-    long connect_timeout_ms = 10000;  // TCP connection, greeting and login
-    long response_timeout_s = 30;     // any one answer of the server
-    long low_speed_time_s = 30;       // the transfer moving under 1 byte/s this long
+    long connect_timeout_ms = 10000;          // TCP connection, greeting and login
+    long response_timeout_s = 30;             // any one answer of the server
+    long low_speed_limit_bytes_per_s = 1024;  // the transfer moving slower than this ...
+    long low_speed_time_s = 30;               // ... for this long ends it
 };
 
 // The settings every upload uses; tests shorten the time-outs and move the port.

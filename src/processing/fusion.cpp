@@ -89,6 +89,8 @@ BlockProjector PickBlockProjector() {
     return LandingPixelsPortable;
 }
 
+}  // namespace
+
 void LandingPixelsOnThisCore(const float* xyz, size_t count, const SensorModel& model, uint32_t width,
                              uint32_t height, uint32_t* pixel) {
     static const BlockProjector project_blocks = PickBlockProjector();
@@ -97,8 +99,6 @@ void LandingPixelsOnThisCore(const float* xyz, size_t count, const SensorModel& 
     for (size_t n = blocks * kLanes; n < count; ++n)
         pixel[n] = LandingPixelOf(model, xyz + 3 * n, width, height);
 }
-
-}  // namespace
 
 void LandingPixelsReference(const float* xyz, size_t count, const SensorModel& model, uint32_t width,
                             uint32_t height, uint32_t* pixel) {
@@ -125,24 +125,29 @@ void FusePointsReference(const float* xyz, size_t count, const SensorModel& mode
     }
 }
 
-void FusePoints(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
-                float* fused) {
+void FusePointsOnThisCore(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
+                          float* fused) {
     static constexpr size_t kChunk = 4096;  // landing pixels stay in the cache until they are used
     static constexpr float kMiss[6] = {};
-    SplitAcrossCores(count, [&](size_t begin, size_t end) {
-        uint32_t pixel[kChunk];
-        for (size_t first = begin; first < end; first += kChunk) {
-            const size_t points = end - first < kChunk ? end - first : kChunk;
-            LandingPixelsOnThisCore(xyz + 3 * first, points, model, image.width, image.height, pixel);
-            for (size_t n = 0; n < points; ++n) {
-                float* record = fused + 6 * (first + n);
-                if (pixel[n] == kNoPixel) {
-                    std::memcpy(record, kMiss, sizeof kMiss);
-                } else {
-                    StoreFused(xyz + 3 * (first + n), image.pixels + size_t{pixel[n]} * kRgbBytes, record);
-                }
+    uint32_t pixel[kChunk];
+    for (size_t first = 0; first < count; first += kChunk) {
+        const size_t points = count - first < kChunk ? count - first : kChunk;
+        LandingPixelsOnThisCore(xyz + 3 * first, points, model, image.width, image.height, pixel);
+        for (size_t n = 0; n < points; ++n) {
+            float* record = fused + 6 * (first + n);
+            if (pixel[n] == kNoPixel) {
+                std::memcpy(record, kMiss, sizeof kMiss);
+            } else {
+                StoreFused(xyz + 3 * (first + n), image.pixels + size_t{pixel[n]} * kRgbBytes, record);
             }
         }
+    }
+}
+
+void FusePoints(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
+                float* fused) {
+    SplitAcrossCores(count, [&](size_t begin, size_t end) {
+        FusePointsOnThisCore(xyz + 3 * begin, end - begin, model, image, fused + 6 * begin);
     });
 }
 

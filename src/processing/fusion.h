@@ -21,8 +21,11 @@ struct ColourImage {
 // on, or six zeros for a point that misses.
 void FusePointsReference(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
                          float* fused);
+// The fast path on both cores, and the same on the calling core alone.
 void FusePoints(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
                 float* fused);
+void FusePointsOnThisCore(const float* xyz, size_t count, const SensorModel& model, const ColourImage& image,
+                          float* fused);
 
 inline constexpr uint32_t kNoPixel = UINT32_MAX;
 
@@ -31,5 +34,7 @@ void LandingPixelsReference(const float* xyz, size_t count, const SensorModel& m
                             uint32_t height, uint32_t* pixel);
 void LandingPixels(const float* xyz, size_t count, const SensorModel& model, uint32_t width, uint32_t height,
                    uint32_t* pixel);
+void LandingPixelsOnThisCore(const float* xyz, size_t count, const SensorModel& model, uint32_t width,
+                             uint32_t height, uint32_t* pixel);
 
 }  // namespace tavi

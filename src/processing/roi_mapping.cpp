@@ -102,8 +102,9 @@ int GigeCamera::ROIPixelMapping(PhotoInfo& cloud, PhotoInfo& source, PhotoInfo& 
     const CmosCalibration* target_sensor =
         CalibrationOfChannel("ROIPixelMapping", target_frame->channel_index, &code);
     if (target_sensor == nullptr) return code;
-    // The cloud's own sensor needs no record of its own: the points are projected straight into the
-    // source and the target image with their sensors' records, whichever sensors they are.
+    // The cloud's sensor must have a readable CmosIndex and a record like the other two, or the call
+    // fails above; its record itself is not used, as the points are projected straight into the
+    // source and the target image with those sensors' records, whichever sensors they are.
 
     const size_t points = tavi::ExtentOf(*cloud_frame).points;
     const size_t source_pixels = tavi::PixelCount(*source_frame);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -52,6 +53,14 @@ class ScriptedFtpServer {
     ScriptedFtpServer(const ScriptedFtpServer&) = delete;
     ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
 
+    // Once `bytes` of data have arrived, the data connection is left unread for `pause` (a camera
+    // that stops taking the file mid-transfer); its receive buffer is kept small, so the client
+    // soon has nowhere to put more. Called before the client connects.
+    void PauseDataAfter(size_t bytes, std::chrono::milliseconds pause) {
+        pause_after_ = bytes;
+        pause_ = pause;
+    }
+
     bool ok() const { return listener_ >= 0; }
     uint16_t port() const { return port_; }
     int connections() const { return connections_; }
@@ -65,8 +74,13 @@ class ScriptedFtpServer {
     }
 
   private:
-    static int Listen(uint16_t* port) {
+    static constexpr int kSmallReceiveBuffer = 64 * 1024;
+
+    // A listening socket on loopback; accepted sockets inherit a non-zero `receive_buffer`.
+    static int Listen(uint16_t* port, int receive_buffer = 0) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd >= 0 && receive_buffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -78,6 +92,17 @@ class ScriptedFtpServer {
         }
         *port = ntohs(address.sin_port);
         return fd;
+    }
+
+    // Whether the data connection is left unread now; the pause starts with the byte that ends
+    // the unpaused part.
+    bool DataPaused() {
+        if (pause_after_ == 0) return false;
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (received_.size() < pause_after_) return false;
+        if (pause_end_ == std::chrono::steady_clock::time_point{}) pause_end_ = now + pause_;
+        return now < pause_end_;
     }
 
     void Send(const std::string& line) {
@@ -97,7 +122,7 @@ class ScriptedFtpServer {
             if (!scripted->second.empty()) Send(scripted->second);
         } else if (verb == "EPSV" && data_listener_ < 0) {
             uint16_t data_port = 0;
-            data_listener_ = Listen(&data_port);
+            data_listener_ = Listen(&data_port, pause_after_ != 0 ? kSmallReceiveBuffer : 0);
             Send("229 Entering Extended Passive Mode (|||" + std::to_string(data_port) + "|)");
         } else {
             Send("502 Not implemented.");
@@ -108,8 +133,9 @@ class ScriptedFtpServer {
         std::string pending;
         while (!stop_) {
             std::vector<pollfd> fds;
+            const bool data_paused = data_ >= 0 && DataPaused();
             for (int fd : {listener_, control_, data_listener_, data_}) {
-                if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+                if (fd >= 0 && !(fd == data_ && data_paused)) fds.push_back({fd, POLLIN, 0});
             }
             if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
             for (const pollfd& ready : fds) {
@@ -160,6 +186,9 @@ class ScriptedFtpServer {
     uint16_t port_ = 0;
     std::atomic<int> connections_{0};
     std::atomic<bool> stop_{false};
+    size_t pause_after_ = 0;
+    std::chrono::milliseconds pause_{0};
+    std::chrono::steady_clock::time_point pause_end_{};
     std::mutex mutex_;
     std::vector<std::string> commands_;
     std::string received_;

@@ -51,6 +51,9 @@ constexpr uint32_t kIeee1588Status = 0x70038;
 constexpr uint32_t kTimestampControl = 0x0944;
 constexpr uint32_t kAcquisitionStart = 0x7003C;
 constexpr uint32_t kAcquisitionStop = 0x70040;
+// The exposure time's limits, read from the camera.
+constexpr uint32_t kExposureTimeMin = 0x70044;
+constexpr uint32_t kExposureTimeMax = 0x70048;
 
 std::string Register(const char* name, uint32_t address) {
     char text[200];
@@ -68,16 +71,18 @@ std::string Limited(const char* name, uint32_t address, const char* limits) {
 }
 
 // The fake camera's description with every feature the controls use; Width with increment 8 and
-// minimum 0, as the region checks expect of a real sensor.
-std::string FeatureDescription() {
+// minimum 0, as the region checks expect of a real sensor; the exposure time with `exposure_limits`.
+std::string FeatureDescription(const std::string& exposure_limits) {
     std::string description = tavi::test::kFakeDescription;
     const std::string fake_width_limits = "<Min>16</Min>\n    <pMax>WidthMaxReg</pMax>\n    <Inc>0x10</Inc>";
     description.replace(description.find(fake_width_limits), fake_width_limits.size(),
                         "<Min>0</Min><pMax>WidthMaxReg</pMax><Inc>8</Inc>");
     const std::string added =
         Register("ExposureAuto", kExposureAuto) + Register("ExposureCompensationLevel", kExposureLevel) +
-        Limited("ExposureTime", kExposureTime, "<Min>10</Min><Max>1000000</Max>") + Register("MWOP", kMwop) +
-        Register("MHOP", kMhop) + Limited("Height", kHeight, "<Min>0</Min><Inc>8</Inc>") +
+        Limited("ExposureTime", kExposureTime, exposure_limits.c_str()) +
+        Register("ExposureTimeMinReg", kExposureTimeMin) + Register("ExposureTimeMaxReg", kExposureTimeMax) +
+        Register("MWOP", kMwop) + Register("MHOP", kMhop) +
+        Limited("Height", kHeight, "<Min>0</Min><Inc>8</Inc>") +
         Limited("OffsetX", kOffsetX, "<Min>0</Min><Inc>8</Inc>") +
         Limited("OffsetY", kOffsetY, "<Min>0</Min><Inc>8</Inc>") + Register("CmosIndex", kCmosIndex) +
         Register("ExposureType", kExposureType) +
@@ -101,18 +106,23 @@ class FeatureControlTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(fake_.peer.ok());
-        fake_.SetDescription("Local:fake.xml", tavi::test::TextBytes(FeatureDescription()));
+        fake_.SetDescription("Local:fake.xml", tavi::test::TextBytes(FeatureDescription(ExposureLimits())));
         for (int index = 0; index < 3; ++index) {
             fake_.peer.SetRegister(kCmosIndex + kChannelStride * index, static_cast<uint32_t>(index));
             fake_.peer.SetRegister(kMwop + kSensorStride * index, 1280);
             fake_.peer.SetRegister(kMhop + kSensorStride * index, 1024);
         }
+        fake_.peer.SetRegister(kExposureTimeMin, 10);
+        fake_.peer.SetRegister(kExposureTimeMax, 1000000);
         LogSwitches::error = 1;
         LogSwitches::info = 0;
         DiscoveryInfo info = fake_.Info(1500, serial_.c_str());
         ASSERT_EQ(camera_.CameraConnect(&info), 0);
         connection_writes_ = fake_.peer.Writes().size();
     }
+
+    // The exposure time's limits as the description gives them.
+    virtual std::string ExposureLimits() const { return "<Min>10</Min><Max>1000000</Max>"; }
 
     void TearDown() override {
         if (camera_.connected.load() != 0) camera_.CameraDisconnect();
@@ -265,12 +275,89 @@ TEST_F(FeatureControlTest, DeviceStatusesComeBackInTheTransportsShapesAndAreLogg
     EXPECT_EQ(camera_.GetStrobeLEDswitch(), static_cast<int>(0x80060000u));
     fake_.peer.SetStatus(kExposureType, 0x8003);
     EXPECT_EQ(camera_.GetMutipleExposure(), static_cast<int>(0x80030000u));
+    fake_.peer.SetStatus(kAcquisitionStart, 0x8006);
+    fake_.peer.SetStatus(kAcquisitionStop, 0x8004);
+    EXPECT_EQ(camera_.AcquisitionStart(), 0x8006);
+    EXPECT_EQ(camera_.AcquisitionStop(), 0x8004);
+    EXPECT_TRUE(MemberWrites().empty());
     EXPECT_TRUE(
         Logged("[function:SetStrobeLEDswitch] Failed to set value to control strobe LED onoff switch. error "
                "code: 8006."));
     EXPECT_TRUE(Logged("[function:GetStrobeLEDswitch] Failed to read register. error code: 80060000."));
     // The exposure count's read failure has always been logged under the setter's name.
     EXPECT_TRUE(Logged("[function:SetMutipleExposure] Failed to read register. error code: 80030000."));
+    // Both lines are the ones the camera's users know, wording included.
+    EXPECT_TRUE(Logged("[function:AcquisitionStart] Failed to set resend request on-off. error code: 8006."));
+    EXPECT_TRUE(Logged("[function:AcquisitionStop] Failed to stop recv stream data. error code: 8004."));
+}
+
+// How often `line` occurs in `text`.
+size_t Occurrences(const std::string& text, const std::string& line) {
+    size_t count = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + line.size()))
+        ++count;
+    return count;
+}
+
+TEST_F(FeatureControlTest, RefusedReadsNameTheGainOrExposureTheyWereAskedFor) {
+    const size_t before = MemberCommands();
+    EXPECT_EQ(camera_.GetGain(1, 2), -2);   // analog gain of no sensor
+    EXPECT_EQ(camera_.GetGain(2, -1), -2);  // digital gain of no sensor
+    EXPECT_EQ(camera_.GetGain(0, 0), -2);   // no such gain
+    EXPECT_EQ(camera_.GetGain(3, 1), -2);
+    EXPECT_EQ(camera_.GetExposureTime(3), -2);
+    EXPECT_EQ(MemberCommands(), before);
+    const std::string log = LogText();
+    EXPECT_EQ(Occurrences(log,
+                          "[function:GetGain] Failed to get the value of analog gain due to the incoming "
+                          "parameters error."),
+              1u);
+    EXPECT_EQ(Occurrences(log,
+                          "[function:GetGain] Failed to get the value of digital gain due to the incoming "
+                          "parameters error."),
+              1u);
+    EXPECT_EQ(
+        Occurrences(
+            log, "[function:GetGain] Failed to get the value of gain due to the incoming parameters error."),
+        2u);
+    EXPECT_EQ(Occurrences(log,
+                          "[function:GetExposureTime] Failed to get exposure time due to the incoming "
+                          "parameters error."),
+              1u);
+    EXPECT_EQ(Occurrences(log, "[function:SetGain]"), 0u);  // the getter logs under its own name
+}
+
+// The same camera, whose exposure time limits are registers (10 and 1000000 unless a test makes
+// them unreadable).
+class ExposureLimitsFromRegisters : public FeatureControlTest {
+  protected:
+    std::string ExposureLimits() const override {
+        return "<pMin>ExposureTimeMinReg</pMin><pMax>ExposureTimeMaxReg</pMax>";
+    }
+};
+
+TEST_F(ExposureLimitsFromRegisters, UnreadableLimitsAreUsedAsTheirCodes) {
+    // The maximum cannot be read: its code -28 becomes the upper bound, so no real time fits.
+    fake_.peer.SetStatus(kExposureTimeMax, 0x8003);
+    EXPECT_EQ(camera_.SetExposureTime(100, 0), -2);
+    EXPECT_EQ(camera_.SetExposureTime(1000000, 0), -2);
+    fake_.peer.SetStatus(kExposureTimeMax, 0);
+    // The minimum cannot be read: its code -29 becomes the lower bound, so a time under the
+    // camera's own minimum of 10 passes, and -29 itself does not.
+    fake_.peer.SetStatus(kExposureTimeMin, 0x8003);
+    EXPECT_EQ(camera_.SetExposureTime(5, 1), 0);
+    EXPECT_EQ(camera_.SetExposureTime(-29, 1), -2);
+    fake_.peer.SetStatus(kExposureTimeMin, 0);
+    EXPECT_EQ(camera_.SetExposureTime(5, 1), -2);  // with its minimum readable the camera refuses 5
+    const std::vector<std::pair<uint32_t, uint32_t>> expected{{kExposureTime + kSensorStride, 5}};
+    EXPECT_EQ(MemberWrites(), expected);
+    const std::string log = LogText();
+    EXPECT_EQ(Occurrences(log, "[function:GetNodeMaxValue] Get the max value of the node error."), 2u);
+    EXPECT_EQ(Occurrences(log, "[function:GetNodeMinValue] Get the min value of the node error."), 2u);
+    EXPECT_EQ(Occurrences(log,
+                          "[function:SetExposureTime] Failed to set exposure time due to the incoming "
+                          "parameters error.\n"),
+              4u);
 }
 
 TEST_F(FeatureControlTest, QuirksOfTheLogAreKept) {
@@ -333,6 +420,55 @@ TEST_F(FeatureControlTest, RoiStopsAtTheFirstFailedReadOrWrite) {
     EXPECT_TRUE(Logged("[function:SetRoi] Failed to read the_cmos_number register. error code: 80030000."));
     EXPECT_TRUE(
         Logged("[function:SetRoi] Failed to set the value of y of roi. channel_index: 0, error code: 8006."));
+}
+
+TEST_F(FeatureControlTest, RoiReportsEachUnreadableLimitAndEachFailedWrite) {
+    fake_.peer.SetStatus(kMwop + kSensorStride, 0x8003);
+    EXPECT_EQ(camera_.SetRoi(1, 640, 480, 0, 0), static_cast<int>(0x80030000u));
+    fake_.peer.SetStatus(kMwop + kSensorStride, 0);
+    fake_.peer.SetStatus(kMhop + 2 * kSensorStride, 0x8005);
+    EXPECT_EQ(camera_.SetRoi(2, 640, 480, 0, 0), static_cast<int>(0x80050000u));
+    fake_.peer.SetStatus(kMhop + 2 * kSensorStride, 0);
+    EXPECT_TRUE(MemberWrites().empty());  // a limit that cannot be read stops the call before any write
+
+    // Each failed write names its value; the values written before it stay.
+    fake_.peer.SetStatus(kWidth + kSensorStride, 0x8006);
+    EXPECT_EQ(camera_.SetRoi(1, 640, 480, 8, 16), 0x8006);
+    fake_.peer.SetStatus(kWidth + kSensorStride, 0);
+    fake_.peer.SetStatus(kOffsetX + kSensorStride, 0x8004);
+    EXPECT_EQ(camera_.SetRoi(1, 640, 480, 8, 16), 0x8004);
+    fake_.peer.SetStatus(kOffsetX + kSensorStride, 0);
+    fake_.peer.SetStatus(kOffsetY + 2 * kSensorStride, 0x8006);
+    EXPECT_EQ(camera_.SetRoi(2, 320, 240, 8, 16), 0x8006);
+    const std::vector<std::pair<uint32_t, uint32_t>> expected{{kWidth + kSensorStride, 640},
+                                                              {kHeight + kSensorStride, 480},
+                                                              {kWidth + 2 * kSensorStride, 320},
+                                                              {kHeight + 2 * kSensorStride, 240},
+                                                              {kOffsetX + 2 * kSensorStride, 8}};
+    EXPECT_EQ(MemberWrites(), expected);
+    const std::string log = LogText();
+    EXPECT_EQ(
+        Occurrences(log, "[function:SetRoi] Failed to read maxvalue_width register. error code: 80030000."),
+        1u);
+    EXPECT_EQ(
+        Occurrences(log, "[function:SetRoi] Failed to read maxvalue_height register. error code: 80050000."),
+        1u);
+    EXPECT_EQ(
+        Occurrences(
+            log,
+            "[function:SetRoi] Failed to set the value of x of roi. channel_index: 1, error code: 8006."),
+        1u);
+    EXPECT_EQ(
+        Occurrences(log,
+                    "[function:SetRoi] Failed to set the offset value of x of roi. channel_index: 1, error "
+                    "code: 8004."),
+        1u);
+    EXPECT_EQ(
+        Occurrences(log,
+                    "[function:SetRoi] Failed to set the offset value of y of roi. channel_index: 2, error "
+                    "code: 8006."),
+        1u);
+    EXPECT_EQ(Occurrences(log, "[function:SetRoi] Failed to set the value of y of roi."), 0u);
 }
 
 // A camera whose description lacks the features: the look-up's code comes back, and nothing is

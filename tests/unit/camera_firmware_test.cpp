@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -20,6 +21,12 @@ namespace {
 using tavi::test::ScriptedFtpServer;
 
 constexpr uint32_t kLoopback = 0x7F000001;
+
+// A stalled server must end the upload within its shortened limits; this bound only tells an end
+// from a hang, with room for a loaded machine.
+constexpr auto kHangBound = std::chrono::seconds(20);
+
+using Clock = std::chrono::steady_clock;
 
 class FirmwareUploadTest : public ::testing::Test {
   protected:
@@ -152,7 +159,10 @@ TEST_F(FirmwareUploadTest, AServerThatAcceptsAndNeverGreetsEndsAsMinus45) {
     ScriptedFtpServer server("", ScriptedFtpServer::LoginAndStore());
     ASSERT_TRUE(server.ok());
     UsePort(server.port());
-    EXPECT_EQ(camera_.FirmwareUpgrade(info_, WriteFile("fw.bin", "firmware").c_str()), -45);
+    const std::string path = WriteFile("fw.bin", "firmware");
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(camera_.FirmwareUpgrade(info_, path.c_str()), -45);
+    EXPECT_LT(Clock::now() - start, kHangBound);
     EXPECT_EQ(server.connections(), 1);
 }
 
@@ -162,7 +172,26 @@ TEST_F(FirmwareUploadTest, AServerThatStallsAfterTheDataEndsAsMinus46) {
     ScriptedFtpServer server("220 Camera ready.", script);
     ASSERT_TRUE(server.ok());
     UsePort(server.port());
-    EXPECT_EQ(camera_.FirmwareUpgrade(info_, WriteFile("fw.bin", Content()).c_str()), -46);
+    const std::string path = WriteFile("fw.bin", Content());
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(camera_.FirmwareUpgrade(info_, path.c_str()), -46);
+    EXPECT_LT(Clock::now() - start, kHangBound);
+}
+
+TEST_F(FirmwareUploadTest, AServerThatStopsTakingTheFileMidTransferEndsAsMinus46) {
+    ScriptedFtpServer server("220 Camera ready.", ScriptedFtpServer::LoginAndStore());
+    ASSERT_TRUE(server.ok());
+    // Longer than the hang bound: an upload that waits the pause out succeeds, and fails the test.
+    server.PauseDataAfter(1 << 20, std::chrono::seconds(40));
+    UsePort(server.port());
+    // Far more than the socket buffers between the two hold, so the client is left waiting.
+    std::string content;
+    while (content.size() < (32u << 20)) content += Content();
+    const std::string path = WriteFile("fw.bin", content);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(camera_.FirmwareUpgrade(info_, path.c_str()), -46);
+    EXPECT_LT(Clock::now() - start, kHangBound);
+    EXPECT_LT(server.Received().size(), content.size());
 }
 
 TEST_F(FirmwareUploadTest, ProgressAndFailuresAreLoggedAtTheirLevels) {

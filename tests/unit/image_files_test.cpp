@@ -266,6 +266,9 @@ TEST_F(ImageFiles, PngFailuresAreReported) {
     PhotoInfo frame = cloud.Frame();
     char full_disk[] = "/dev/full";
     EXPECT_EQ(camera_.SaveDepthToPng(frame, full_disk), -1);
+    // A small plane stays in the file's buffer until it is closed: the close must be what fails.
+    std::vector<short> plane(64 * 64, 1000);
+    EXPECT_EQ(camera_.SaveCloudPlane(frame, plane.data(), full_disk), -1);
     char missing_directory[] = "/nonexistent-tavi-dir/a.png";
     EXPECT_EQ(camera_.SaveDepthToPng(frame, missing_directory), -42);
     std::vector<uint8_t> grey(4);
@@ -288,6 +291,8 @@ TEST_F(ImageFiles, PngFailuresAreReported) {
     EXPECT_TRUE(log.find("[function:SaveDepthToPng] Error during init_io.") != std::string::npos ||
                 log.find("[function:SaveDepthToPng] Failed to write the file, error code: -1") !=
                     std::string::npos);
+    EXPECT_NE(log.find("[function:SaveCloudPlane] Failed to write the file, error code: -1"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -15,11 +15,13 @@
 #include "processing/fusion.h"
 #include "processing/morphology.h"
 #include "processing/roi_mapping.h"
+#include "support/fake_camera.h"
 
 namespace {
 
 using cloud_test::CloudCameraTest;
 using cloud_test::RawCloud;
+using tavi::test::FakeCamera;
 
 // Identity pose, no distortion, fx = fy = 500, centre (320, 240).
 CmosCalibration PinholeCalibration() {
@@ -102,6 +104,9 @@ TEST(FusionPaths, VectorPathsMatchThePlainLoopsOnRandomPoints) {
         tavi::LandingPixelsReference(xyz.data(), count, model, 640, 480, reference.data());
         tavi::LandingPixels(xyz.data(), count, model, 640, 480, fast.data());
         EXPECT_EQ(fast, reference) << count;
+        std::vector<uint32_t> one_core(count);
+        tavi::LandingPixelsOnThisCore(xyz.data(), count, model, 640, 480, one_core.data());
+        EXPECT_EQ(one_core, reference) << count;
 
         std::vector<uint8_t> pixels(640 * 480 * 3);
         for (uint8_t& p : pixels) p = static_cast<uint8_t>(random());
@@ -110,6 +115,10 @@ TEST(FusionPaths, VectorPathsMatchThePlainLoopsOnRandomPoints) {
         tavi::FusePointsReference(xyz.data(), count, model, image, fused_reference.data());
         tavi::FusePoints(xyz.data(), count, model, image, fused_fast.data());
         EXPECT_EQ(0, std::memcmp(fused_fast.data(), fused_reference.data(), count * 6 * sizeof(float)))
+            << count;
+        std::vector<float> fused_one_core(count * 6, -3);
+        tavi::FusePointsOnThisCore(xyz.data(), count, model, image, fused_one_core.data());
+        EXPECT_EQ(0, std::memcmp(fused_one_core.data(), fused_reference.data(), count * 6 * sizeof(float)))
             << count;
     }
 }
@@ -190,6 +199,28 @@ TEST_F(Fusion, ResamplingRefusesMono8AndACameraWithoutColourCalibration) {
         std::string::npos);
 }
 
+TEST_F(Fusion, ResamplingRefusesAFrameThatIsNotAPointCloud) {
+    camera_.calibration = {CmosCalibration{}, PinholeCalibration()};
+    std::vector<uint8_t> grey_bytes(4 * 2, 9);
+    PhotoInfo grey{};
+    grey.data = grey_bytes.data();
+    grey.pixel_format = kPixelMono8;
+    grey.width = 4;
+    grey.height = 2;
+    grey.payload_size = static_cast<uint32_t>(grey_bytes.size());
+    PhotoInfo colour = ColourFrame(kPixelRGB8);
+    std::vector<uint8_t> out(640 * 480 * 6, 0xEE);
+    PhotoInfo result{};
+    result.data = out.data();
+    EXPECT_EQ(camera_.Fusion3DToRGB(colour, grey, result), -2);
+    EXPECT_EQ(result.width, 0u);
+    EXPECT_EQ(result.payload_size, 0u);
+    EXPECT_EQ(out, std::vector<uint8_t>(640 * 480 * 6, 0xEE));
+    EXPECT_NE(LogText().find("[function:Fusion3DToRGB] Failed to fusion rgb to 3D point cloud due to the "
+                             "incoming parameters error, error code: -2"),
+              std::string::npos);
+}
+
 TEST_F(Fusion, ColouringWithoutAReadableCmosIndexIsAnErrorCode) {
     camera_.calibration = {CmosCalibration{}, PinholeCalibration()};
     RawCloud cloud(2, 1, 1);
@@ -233,6 +264,134 @@ TEST_F(Fusion, RoiMappingWithoutAReadableCmosIndexLeavesTheMaskAlone) {
     EXPECT_NE(LogText().find(
                   "[function:ROIPixelMapping] Failed to read the CmosIndex of channel 0, error code: -11"),
               std::string::npos);
+}
+
+// A connected scripted camera whose channel c reads CmosIndex c, with the pinhole record for sensors
+// 0 and 1 and none for sensor 2.
+class FusionOnACamera : public ::testing::Test {
+  protected:
+    static constexpr uint32_t kCmosIndex = 0x90000;
+    static constexpr uint32_t kChannelStride = 0x40;
+
+    void SetUp() override {
+        ASSERT_TRUE(fake_.peer.ok());
+        std::string description = tavi::test::kFakeDescription;
+        const std::string port = "<Port Name=\"Device\"/>";
+        description.replace(description.find(port), port.size(),
+                            "<IntReg Name=\"CmosIndex\"><Address>0x90000</Address><Length>4</Length>"
+                            "<pPort>Device</pPort></IntReg>\n" +
+                                port);
+        fake_.SetDescription("Local:fake.xml", tavi::test::TextBytes(description));
+        for (uint32_t channel = 0; channel < 3; ++channel)
+            fake_.peer.SetRegister(kCmosIndex + kChannelStride * channel, channel);
+        LogSwitches::error = 1;
+        DiscoveryInfo info = fake_.Info(1500, serial_.c_str());
+        ASSERT_EQ(camera_.CameraConnect(&info), 0);
+        camera_.calibration = {PinholeCalibration(), PinholeCalibration()};
+    }
+    void TearDown() override {
+        if (camera_.connected.load() != 0) camera_.CameraDisconnect();
+        LogSwitches::AllOff();
+        std::remove((serial_ + ".log").c_str());
+    }
+
+    // The log so far; the connection is closed first, which flushes it.
+    std::string LogText() {
+        if (camera_.connected.load() != 0) camera_.CameraDisconnect();
+        return cloud_test::ReadFile(serial_ + ".log");
+    }
+
+    // A 640 x 480 frame of `format` with `bytes_per_pixel`, zero but for what a test sets, seen
+    // through `channel`.
+    PhotoInfo ColourFrame(uint32_t format, uint32_t bytes_per_pixel, uint16_t channel = 1) {
+        colour_bytes_.assign(640 * 480 * size_t{bytes_per_pixel}, 0);
+        PhotoInfo colour{};
+        colour.data = colour_bytes_.data();
+        colour.pixel_format = format;
+        colour.width = 640;
+        colour.height = 480;
+        colour.payload_size = static_cast<uint32_t>(colour_bytes_.size());
+        colour.channel_index = channel;
+        return colour;
+    }
+    uint8_t* PixelAt(size_t row, size_t column, uint32_t bytes_per_pixel) {
+        return &colour_bytes_[(row * 640 + column) * bytes_per_pixel];
+    }
+
+    // Three points: (0, 0, 1024) lands on (240, 320), (11, 0, 1024) on (240, 325), and a point
+    // without measurement, which misses.
+    static RawCloud ThreePoints() {
+        RawCloud cloud(3, 1, 1);
+        cloud.Set(0, 0, 0, 1024);
+        cloud.Set(1, 11, 0, 1024);
+        return cloud;
+    }
+
+    FakeCamera fake_;
+    std::string serial_ = "J" + std::to_string(getpid());
+    GigeCamera camera_;
+    std::vector<uint8_t> colour_bytes_;
+};
+
+TEST_F(FusionOnACamera, GreyFrameGivesItsGreyInAllThreeColourValues) {
+    PhotoInfo grey = ColourFrame(kPixelMono8, 1);
+    *PixelAt(240, 320, 1) = 77;
+    *PixelAt(240, 321, 1) = 1;  // neighbours differ, so a pixel read as three bytes shows
+    *PixelAt(240, 325, 1) = 200;
+    RawCloud cloud = ThreePoints();
+    PhotoInfo cloud_frame = cloud.Frame();
+    std::vector<float> fused(18, -1.0f);
+    ASSERT_EQ(camera_.FusionImageTo3D(grey, cloud_frame, fused.data()), 0);
+    const std::vector<float> expected{0, 0, 1024, 77, 77, 77, 11, 0, 1024, 200, 200, 200, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(fused, expected);
+    EXPECT_EQ(grey.pixel_format, kPixelMono8);  // the caller's frame is left as it was
+}
+
+TEST_F(FusionOnACamera, Rgb565PointsHoldRedGreenBlue) {
+    PhotoInfo colour = ColourFrame(kPixelRGB565p, 2);
+    // 0xAE67 (little-endian): red 10101, green 110011, blue 00111.
+    PixelAt(240, 320, 2)[0] = 0x67;
+    PixelAt(240, 320, 2)[1] = 0xAE;
+    PixelAt(240, 325, 2)[0] = 0x1F;  // blue alone
+    RawCloud cloud = ThreePoints();
+    PhotoInfo cloud_frame = cloud.Frame();
+    std::vector<float> fused(18, -1.0f);
+    ASSERT_EQ(camera_.FusionImageTo3D(colour, cloud_frame, fused.data()), 0);
+    const std::vector<float> expected{0, 0, 1024, 168, 204, 56, 11, 0, 1024, 0, 0, 248, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(fused, expected);
+}
+
+TEST_F(FusionOnACamera, SensorsWithoutACalibrationRecordAreReportedByName) {
+    RawCloud cloud = ThreePoints();
+    PhotoInfo cloud_frame = cloud.Frame();  // channel 0: sensor 0
+    PhotoInfo colour = ColourFrame(kPixelRGB8, 3, 2);
+    std::vector<float> fused(18, 5.0f);
+    EXPECT_EQ(camera_.FusionImageTo3D(colour, cloud_frame, fused.data()), -2);
+    EXPECT_EQ(fused, std::vector<float>(18, 5.0f));
+
+    PhotoInfo source = ColourFrame(kPixelRGB8, 3, 1);
+    PhotoInfo target = source;
+    target.channel_index = 2;
+    RoiPoint rect{640, 480, 0, 0};
+    std::vector<int> mask(640 * 480, 3);
+    EXPECT_EQ(camera_.ROIPixelMapping(cloud_frame, source, target, rect, mask.data()), -2);
+    EXPECT_EQ(camera_.ROIPixelMapping(cloud_frame, target, source, rect, mask.data()), -2);
+    cloud_frame.channel_index = 2;  // the cloud's own sensor is looked up as well
+    EXPECT_EQ(camera_.ROIPixelMapping(cloud_frame, source, source, rect, mask.data()), -2);
+    EXPECT_EQ(mask, std::vector<int>(640 * 480, 3));
+
+    fake_.peer.SetRegister(kCmosIndex + 2 * kChannelStride, 0xFFFFFFFFu);  // a negative index
+    EXPECT_EQ(camera_.FusionImageTo3D(colour, cloud_frame, fused.data()), -2);
+    const std::string log = LogText();
+    EXPECT_NE(
+        log.find("[function:FusionImageTo3D] The camera has no calibration of sensor 2, error code: -2"),
+        std::string::npos);
+    EXPECT_NE(
+        log.find("[function:ROIPixelMapping] The camera has no calibration of sensor 2, error code: -2"),
+        std::string::npos);
+    EXPECT_NE(
+        log.find("[function:FusionImageTo3D] The camera has no calibration of sensor -1, error code: -2"),
+        std::string::npos);
 }
 
 // A point seen at source pixel (v, u) is filed under (v - 1, u - 1); the rectangle is clipped to the
