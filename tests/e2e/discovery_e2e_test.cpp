@@ -1,10 +1,8 @@
 // Discovery and force IP against virtual cameras in the isolated test namespace.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "TaviSDK/Discovery.h"
 #include "support/packet_counter.h"
+#include "support/temp_dir.h"
 #include "support/virtual_camera_control.h"
 
 namespace {
@@ -179,32 +178,15 @@ TEST(HostileAnswers, AnOversizedAnswerEndsThatAddressesReceiveLoop) {
 
 namespace {
 
-std::string ReadDiscoveryLog() {
-    std::FILE* file = std::fopen("discovercamera.log", "rb");
-    if (file == nullptr) return {};
-    std::string text;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
 // A discovery with warnings logged into a scratch directory; the log text is left in `log_text`.
 std::vector<DiscoveryInfo> DiscoverLogging(std::string* log_text) {
-    char directory[] = "/tmp/tavi-flood-XXXXXX";
-    char previous[4096] = "/";
-    EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
-    EXPECT_NE(mkdtemp(directory), nullptr);
-    EXPECT_EQ(chdir(directory), 0);
+    tavi::test::ScratchDirectory scratch;
     Discovery discovery;
     discovery.SetLogLevelSwitch(1, 0, 1, 0);
     std::vector<DiscoveryInfo> cameras;
     const int found = discovery.DiscoverCamera(&cameras);
     EXPECT_EQ(found, static_cast<int>(cameras.size()));
-    *log_text = ReadDiscoveryLog();
-    std::remove("discovercamera.log");
-    EXPECT_EQ(chdir(previous), 0);
-    rmdir(directory);
+    *log_text = scratch.Read("discovercamera.log");
     return cameras;
 }
 
