@@ -208,13 +208,14 @@ TEST(Flood, AnAdapterGivesAtMost1024RecordsAndTheRealCamerasAreAmongThem) {
     EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
     EXPECT_GE(CountSerial(cameras, "TVX001"), 1u);
     // The flood (one answer a millisecond for 3 s) meets the record bound first, unless this machine
-    // is so loaded that fewer than 1024 answers got through in the listening time.
+    // is so loaded that fewer than 1024 answers got through in the adapter's listening time.
     const bool capped =
         cameras.size() == 1024u &&
         log_text.find(
             "[function:DiscoverCameraWin32] The adapter tv0 gave 1024 answers; the rest are ignored.") !=
             std::string::npos;
-    const bool timed = log_text.find("kept coming for 2000 ms; listening stopped.") != std::string::npos;
+    const bool timed =
+        log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped.") != std::string::npos;
     EXPECT_TRUE(capped || timed) << log_text;
 }
 
@@ -227,7 +228,29 @@ TEST(Flood, ListeningEndsWhileASlowFloodGoesOn) {
     ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
     EXPECT_LT(cameras.size(), 600u);
     EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
-    EXPECT_NE(log_text.find("kept coming for 2000 ms; listening stopped."), std::string::npos) << log_text;
+    EXPECT_NE(log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped."),
+              std::string::npos)
+        << log_text;
+}
+
+TEST(FloodOnManyAddresses, TheAdaptersListeningTimeIsSharedByAllItsAddresses) {
+    // tv0 has three addresses. The flood keeps the first one listening until the adapter's time is
+    // up, so the other two are not searched at all.
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood-gap-ms", "50"));
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "600"));
+    std::string log_text;
+    const std::vector<DiscoveryInfo> cameras = DiscoverLogging(&log_text);
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
+    EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
+    EXPECT_NE(log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped."),
+              std::string::npos)
+        << log_text;
+    size_t skipped = 0;
+    for (size_t at = 0;
+         (at = log_text.find("The adapter tv0 has listened for 3000 ms;", at)) != std::string::npos; ++at) {
+        ++skipped;
+    }
+    EXPECT_EQ(skipped, 2u) << log_text;
 }
 
 TEST(NoAdapter, APcWithoutAdaptersGivesMinus3) {
