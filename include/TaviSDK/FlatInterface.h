@@ -198,6 +198,10 @@ TAVI_API unsigned long long GetTimestampTickFrequency(int index);
 TAVI_API unsigned long long GetTimestampValue(int index);
 /* Nothing happens when the camera is missing. `text` receives the register's bytes. */
 TAVI_API void ReadStringRegister(int index, const char* name, char* text);
+/* The same into a buffer of `capacity` bytes: at most capacity - 1 bytes of the register, always
+ * followed by a zero byte. 0, -2 (no buffer, or a Length beyond 4096), -11, -21, or the failed
+ * memory read's code (negative); -99 when the camera is missing, with `text` emptied. */
+TAVI_API int ReadStringRegisterBounded(int index, const char* name, char* text, unsigned int capacity);
 /* Fills `names` with one 255-byte slot per feature name (cut to 254 characters) and sets `*count`
  * to the number of names; -1 when the camera is missing. */
 TAVI_API void GetCameraXMLNodeNames(int index, char* names, int* count);

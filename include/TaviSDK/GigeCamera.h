@@ -1,6 +1,11 @@
 #pragma once
 // One camera of the discovery list: its control channel, device description, features, streams,
 // and the processing and export operations on the frames it delivers.
+//
+// Objects do not survive fork(): their threads and locks exist in the parent only, and a child shares
+// the parent's sockets, control privilege and log. A child neither uses nor destroys the parent's
+// objects (a GigeCamera destroyed in a child all the same releases nothing the parent still uses);
+// it creates its own if it needs cameras.
 
 #include <atomic>
 #include <cstdint>

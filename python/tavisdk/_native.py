@@ -139,7 +139,7 @@ SIGNATURES = [
     ("SaveXmlToLocal", c_int, (c_int, c_char_p)),
     ("GetTimestampTickFrequency", c_uint64, (c_int,)),
     ("GetTimestampValue", c_uint64, (c_int,)),
-    ("ReadStringRegister", None, (c_int, c_char_p, c_char_p)),
+    ("ReadStringRegisterBounded", c_int, (c_int, c_char_p, c_char_p, c_uint)),
     ("GetCameraXMLNodeNames", None, (c_int, c_char_p, c_int_p)),
     # processing and export
     ("Fusion3DToRGB", c_int, (c_int, c_photo_p, c_photo_p, c_photo_p)),

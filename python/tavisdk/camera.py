@@ -34,8 +34,8 @@ CHANNEL_COUNT = 3
 # which maps such a block afresh, so that only the pages the names fill are ever backed by memory.
 NAME_SLOT_BYTES = 255
 NAME_SLOTS = 1 << 20
-# The library copies a string register's whole length, which it bounds at 4096 bytes, without a
-# terminating zero: one byte more keeps the text terminated.
+# The library refuses string registers longer than 4096 bytes; one byte more holds the whole text
+# and its terminating zero.
 STRING_REGISTER_BYTES = 4096 + 1
 
 DEFAULT_CAPTURE_TIMEOUT = 5.0  # seconds
@@ -299,7 +299,9 @@ class Camera(FrameOperations):
     def read_string(self, name):
         """A string feature (e.g. "DeviceSerialNumber"); empty when the camera refuses."""
         buffer = ctypes.create_string_buffer(STRING_REGISTER_BYTES)
-        self._library.ReadStringRegister(self._index(), name.encode("ascii"), buffer)
+        # The library writes no more than the buffer holds, and always a terminating zero.
+        self._library.ReadStringRegisterBounded(self._index(), name.encode("ascii"), buffer,
+                                                len(buffer))
         return _text(buffer.value)
 
     def feature_names(self):

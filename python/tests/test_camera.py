@@ -129,6 +129,17 @@ class Features(unittest.TestCase):
         self.assertEqual(caught.exception.name, "FEATURE_NOT_FOUND")
         self.assertEqual(self.fake.called("ReadRegister"), [])
 
+    def test_a_string_is_read_into_a_buffer_whose_size_the_library_is_told(self):
+        def fill(index, name, buffer, capacity):
+            ctypes.memmove(buffer, b"TVP001\0", 7)
+            return 0
+
+        self.fake.results["ReadStringRegisterBounded"] = fill
+        self.assertEqual(self.camera.read_string("DeviceSerialNumber"), "TVP001")
+        ((index, name, buffer, capacity),) = self.fake.called("ReadStringRegisterBounded")
+        self.assertEqual((index, name), (1, b"DeviceSerialNumber"))
+        self.assertEqual(capacity, len(buffer))
+
     def test_feature_names_are_read_from_255_byte_slots(self):
         def names(index, buffer, count):
             for slot, name in enumerate((b"Width", b"Height", b"x" * 254)):

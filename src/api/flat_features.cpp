@@ -184,6 +184,11 @@ int SaveXmlToLocal(int index, const char* path) {
 void ReadStringRegister(int index, const char* name, char* text) {
     OnCamera(__func__, index, [&](GigeCamera& c) { c.ReadStringRegister(name, text); });
 }
+int ReadStringRegisterBounded(int index, const char* name, char* text, unsigned int capacity) {
+    if (text != nullptr && capacity > 0) text[0] = '\0';
+    return OnCamera(__func__, index, kNoCamera,
+                    [&](GigeCamera& c) { return c.ReadStringRegister(name, text, capacity); });
+}
 
 void GetCameraXMLNodeNames(int index, char* names, int* count) {
     if (tavi::api::CameraAt(index) == nullptr) {

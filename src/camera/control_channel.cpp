@@ -15,7 +15,6 @@ namespace tavi {
 namespace {
 
 constexpr int kAttempts = 3;
-constexpr int kReceiveTimeoutMs = 500;
 constexpr std::chrono::milliseconds kRegisterRetryPause{1000};
 constexpr std::chrono::milliseconds kMemoryRetryPause{200};
 constexpr size_t kDrainBufferSize = 576;
@@ -41,7 +40,7 @@ ControlChannel::ControlChannel(ControlEndpoint endpoint, cameralog* log)
 int ControlChannel::Open(uint32_t pc_ip) {
     const int socket = open_udp_socket();
     if (socket < 0) return TAVI_ERR_SOCKET_CREATE;
-    net::SetReceiveTimeout(socket, kReceiveTimeoutMs);
+    net::SetReceiveTimeout(socket, static_cast<int>(kReceiveTimeout.count()));
     if (bind_udp_socket(socket, pc_ip, 0) < 0) {
         net::close_udp_socket(socket);
         return TAVI_ERR_SOCKET_BIND;
@@ -73,7 +72,8 @@ void ControlChannel::Drain(int socket) {
 }
 
 int ControlChannel::SendAndReceive(int socket, uint32_t camera_ip, const uint8_t* request,
-                                   size_t request_size, uint8_t* ack, size_t ack_capacity, int* ignored) {
+                                   size_t request_size, uint8_t* ack, size_t ack_capacity, int* ignored,
+                                   int timeout_ms) {
     gvcp::ExpectedAck expected;
     expected.sources[0] = camera_ip;
     expected.ack_code = static_cast<uint16_t>(gvcp::GetU16(request, request_size, gvcp::kCmdCommand) + 1);
@@ -81,8 +81,7 @@ int ControlChannel::SendAndReceive(int socket, uint32_t camera_ip, const uint8_t
     Drain(socket);
     send_udp(socket, camera_ip, gvcp::kPort, request, static_cast<int>(request_size));
     int strays = 0;
-    const int received =
-        gvcp::ReceiveExpectedAck(socket, ack, ack_capacity, expected, kReceiveTimeoutMs, &strays);
+    const int received = gvcp::ReceiveExpectedAck(socket, ack, ack_capacity, expected, timeout_ms, &strays);
     if (ignored != nullptr) *ignored += strays;
     return received;
 }
@@ -99,7 +98,7 @@ int ControlChannel::Exchange(const uint8_t* request, size_t request_size, uint8_
             // No socket outside a connection: the attempt fails like an unanswered one.
             if (endpoint_.socket >= 0) {
                 received = SendAndReceive(endpoint_.socket, endpoint_.camera_ip, request, request_size, ack,
-                                          ack_capacity, &strays);
+                                          ack_capacity, &strays, receive_timeout_ms_.load());
             }
         }
         if (strays > 0) {

@@ -33,7 +33,14 @@ class ControlChannel {
     ControlChannel(const ControlChannel&) = delete;
     ControlChannel& operator=(const ControlChannel&) = delete;
 
+    // How long one attempt waits for the camera's answer.
+    static constexpr std::chrono::milliseconds kReceiveTimeout{500};
+
     void SetRetryPause(RetryPause pause) { retry_pause_ = std::move(pause); }
+    // Tests of a silent camera shorten the wait of each attempt.
+    void SetReceiveTimeout(std::chrono::milliseconds timeout) {
+        receive_timeout_ms_ = static_cast<int>(timeout.count());
+    }
 
     // Opens the socket on the adapter address `pc_ip`: 0, -6 (no socket) or -7 (bind failed). A new
     // channel has a camera that is not lost.
@@ -67,10 +74,11 @@ class ControlChannel {
     uint16_t NextRequestId();
 
     // One attempt on any socket, without the lock: drains what is waiting, sends `request` and takes
-    // the camera's answer to it (as above) within 500 ms. Its size, or negative when none came;
-    // datagrams that were not the answer are added to `*ignored`.
+    // the camera's answer to it (as above) within `timeout_ms`. Its size, or negative when none
+    // came; datagrams that were not the answer are added to `*ignored`.
     static int SendAndReceive(int socket, uint32_t camera_ip, const uint8_t* request, size_t request_size,
-                              uint8_t* ack, size_t ack_capacity, int* ignored = nullptr);
+                              uint8_t* ack, size_t ack_capacity, int* ignored = nullptr,
+                              int timeout_ms = static_cast<int>(kReceiveTimeout.count()));
     // Discards every datagram already waiting on the socket.
     static void Drain(int socket);
 
@@ -84,6 +92,7 @@ class ControlChannel {
     ControlEndpoint endpoint_;
     cameralog* log_;
     RetryPause retry_pause_;
+    std::atomic<int> receive_timeout_ms_{static_cast<int>(kReceiveTimeout.count())};
     std::atomic<bool> lost_{false};
     std::atomic<int> ignored_{0};
 };

@@ -76,11 +76,18 @@ void AddProperty(DescriptionNode* node, const std::string& property, const std::
     joined += value;
 }
 
-// The properties a node states itself: its child elements that carry a value.
+// The properties a node states itself: its child elements that carry a value. A pIndex also states
+// its step in an attribute, kept as the property "pIndex.Offset" or "pIndex.pOffset".
 void CollectOwnProperties(const pugi::xml_node& element, DescriptionNode* node) {
     for (const pugi::xml_node& child : element.children()) {
         if (child.type() != pugi::node_element || IsNestedNode(child.name())) continue;
         AddProperty(node, child.name(), NormalisePropertyText(child.child_value()));
+        if (std::string_view(child.name()) == "pIndex") {
+            for (const char* step : {"Offset", "pOffset"}) {
+                AddProperty(node, std::string("pIndex.") + step,
+                            NormalisePropertyText(child.attribute(step).value()));
+            }
+        }
     }
 }
 
@@ -218,16 +225,60 @@ std::string NormalisePropertyText(std::string_view text) {
     return std::string(text);
 }
 
-bool NodeMap::RegisterAddress(std::string_view name, uint32_t* address) const {
-    // Chains deeper than this are taken for a loop in a hostile description.
-    constexpr int kMaxAddressChainDepth = 32;
+namespace {
+// Chains deeper than this are taken for a loop in a hostile description.
+constexpr int kMaxAddressChainDepth = 32;
+}  // namespace
+
+bool NodeMap::StaticValue(std::string_view name, uint32_t* value) const {
     std::string current(name);
     for (int depth = 0; depth <= kMaxAddressChainDepth; ++depth) {
         const DescriptionNode* node = GetNode(current);
         if (node == nullptr) return false;
+        if (const std::string* text = node->Property("Value")) {
+            *value = static_cast<uint32_t>(PropertyTextToInt(*text));
+            return true;
+        }
+        const std::string* next = node->Property("pValue");
+        if (next == nullptr) return false;
+        current = *next;
+    }
+    return false;
+}
+
+bool NodeMap::IndexedOffset(const DescriptionNode& node, uint32_t* offset) const {
+    *offset = 0;
+    const std::string* index_name = node.Property("pIndex");
+    if (index_name == nullptr) return true;
+    // The library reaches each sensor and channel through its own fixed offsets (0x100 per sensor,
+    // 0x40 per channel) and never writes a selector to the camera. An index that is a constant of
+    // the description counts; one held in a register (the selector itself) is taken at its first
+    // entry, index 0, where those offsets start.
+    uint32_t index = 0;
+    if (!StaticValue(*index_name, &index) || index == 0) return true;
+    uint32_t step = 0;
+    if (const std::string* text = node.Property("pIndex.Offset")) {
+        step = static_cast<uint32_t>(PropertyTextToInt(*text));
+    } else if (const std::string* step_name = node.Property("pIndex.pOffset")) {
+        // A step held in a register cannot be known without the camera: no address then.
+        if (!StaticValue(*step_name, &step)) return false;
+    }
+    *offset = index * step;  // unsigned: wraps like the rest of the address arithmetic
+    return true;
+}
+
+bool NodeMap::RegisterAddress(std::string_view name, uint32_t* address) const {
+    std::string current(name);
+    uint32_t indexed = 0;  // what the pIndex of the nodes passed adds
+    for (int depth = 0; depth <= kMaxAddressChainDepth; ++depth) {
+        const DescriptionNode* node = GetNode(current);
+        if (node == nullptr) return false;
         const std::string* next = nullptr;
+        uint32_t offset = 0;
+        if (!IndexedOffset(*node, &offset)) return false;
+        indexed += offset;
         if (const std::string* text = node->Property("Address")) {
-            *address = static_cast<uint32_t>(PropertyTextToInt(*text));
+            *address = static_cast<uint32_t>(PropertyTextToInt(*text)) + indexed;
             return true;
         }
         if (const std::string* names = node->Property("pAddress")) {
@@ -238,12 +289,12 @@ bool NodeMap::RegisterAddress(std::string_view name, uint32_t* address) const {
             continue;
         }
         if (const std::string* text = node->Property("Value")) {
-            *address = static_cast<uint32_t>(PropertyTextToInt(*text));
+            *address = static_cast<uint32_t>(PropertyTextToInt(*text)) + indexed;
             return true;
         }
         next = node->Property("pValue");
         if (next == nullptr) {
-            *address = 0;
+            *address = indexed;
             return true;
         }
         current = *next;

@@ -73,13 +73,21 @@ class NodeMap {
     const DescriptionNode* GetNode(std::string_view name) const;
     // The register address behind a node: its Address, or the address of the node its first pAddress
     // names, or its Value, or the address of the node its pValue names, followed to a bounded depth.
-    // A node with none of them lies at 0. False for an unknown name or a chain that does not end.
+    // A node with none of them lies at 0. A pIndex on the way adds index × Offset (or × the value
+    // of pOffset) when the index is a constant; an index held in a register counts as 0. False for
+    // an unknown name, a chain that does not end, or a constant index whose step is held in a
+    // register.
     bool RegisterAddress(std::string_view name, uint32_t* address) const;
 
     // Every node in the order of the description file.
     const std::vector<DescriptionNode>& GetNodes() const { return nodes_; }
 
   private:
+    // The constant behind a node: its Value, or that of the node its pValue names. False when the
+    // chain ends anywhere else (a register, say) or does not end.
+    bool StaticValue(std::string_view name, uint32_t* value) const;
+    // What `node`'s pIndex adds to its address (0 without one); false when it cannot be known.
+    bool IndexedOffset(const DescriptionNode& node, uint32_t* offset) const;
     bool BuildFrom(const unsigned char* data, size_t size, bool zipped, std::string* error);
     void MarkFeatures();
 

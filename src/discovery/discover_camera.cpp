@@ -14,11 +14,11 @@
 namespace {
 
 constexpr int kDiscoveryTimeoutMs = 500;
-// A flood of answers (a broken or hostile device) must not hold the caller or fill its memory: a
-// local address listens at most this long after its broadcast, and an adapter gives at most this
-// many records. Real cameras answer within the first 500 ms, and a network of more cameras than
-// this is far beyond what one adapter serves.
-constexpr int kMaxListenMs = 2000;
+// A flood of answers (a broken or hostile device) must not hold the caller or fill its memory: an
+// adapter listens at most this long in all, over the broadcasts of all its local addresses, and
+// gives at most this many records. Real cameras answer within the first 500 ms, and a network of
+// more cameras than this is far beyond what one adapter serves.
+constexpr int kMaxAdapterListenMs = 3000;
 constexpr int kMaxRecordsPerAdapter = 1024;
 constexpr int kMinimumMtu = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
@@ -60,10 +60,9 @@ void FillCameraHalf(const uint8_t (&ack)[tavi::gvcp::kDiscoveryAckSize], size_t 
 }
 
 // One record per well-sized answer, until 500 ms pass without one, `room` records were taken, or
-// the listening time is up. Returns the number of records appended.
+// the adapter's listening time is up at `deadline`. Returns the number of records appended.
 int ListenForAnswers(cameralog* log, int socket, const SearchedAddress& searched, int room,
-                     std::vector<DiscoveryInfo>* list) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kMaxListenMs);
+                     Clock::time_point deadline, std::vector<DiscoveryInfo>* list) {
     int taken = 0;
     while (true) {
         if (taken >= room) {
@@ -80,9 +79,10 @@ int ListenForAnswers(cameralog* log, int socket, const SearchedAddress& searched
         if (!tavi::net::WaitReadable(socket, wait_ms)) {
             if (wait_ms < kDiscoveryTimeoutMs) {
                 TAVI_LOG_WARNING(log,
-                                 "[function:DiscoverCameraWin32] Answers to %.16s kept coming for %d ms; "
-                                 "listening stopped.",
-                                 searched.entry->address.c_str(), kMaxListenMs);
+                                 "[function:DiscoverCameraWin32] Answers to %.16s kept coming until the "
+                                 "adapter %.32s had listened for %d ms; listening stopped.",
+                                 searched.entry->address.c_str(), searched.adapter->name.c_str(),
+                                 kMaxAdapterListenMs);
             }
             return taken;
         }
@@ -130,10 +130,18 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                            mtu, TAVI_ERR_MTU);
         }
         int adapter_records = 0;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kMaxAdapterListenMs);
         for (const tavi::net::AdapterAddress& entry : adapter.addresses) {
             if (adapter_records >= kMaxRecordsPerAdapter) break;
             const uint32_t local_ip = tavi::ParseIpText(&log, entry.address.c_str());
             if (local_ip == 0) continue;
+            if (MillisecondsUntil(deadline) <= 0) {
+                TAVI_LOG_WARNING(&log,
+                                 "[function:DiscoverCameraWin32] The adapter %.32s has listened for %d ms; "
+                                 "%.16s is not searched.",
+                                 adapter.name.c_str(), kMaxAdapterListenMs, entry.address.c_str());
+                continue;
+            }
 
             const int socket = open_udp_socket();
             if (socket < 0) {
@@ -167,8 +175,8 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                 continue;
             }
             const SearchedAddress searched{&adapter, local_ip, &entry, mtu};
-            const int heard =
-                ListenForAnswers(&log, socket, searched, kMaxRecordsPerAdapter - adapter_records, *list);
+            const int heard = ListenForAnswers(&log, socket, searched,
+                                               kMaxRecordsPerAdapter - adapter_records, deadline, *list);
             found += heard;
             adapter_records += heard;
             tavi::net::close_udp_socket(socket);

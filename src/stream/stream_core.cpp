@@ -8,13 +8,14 @@
 #include "net/gvcp_protocol.h"
 #include "net/udp_socket.h"
 #include "stream/datagram_batch.h"
+#include "stream/gvsp_protocol.h"
 #include "stream/packet_ring.h"
 
 namespace tavi::stream {
 
 namespace {
 constexpr size_t kBatchSlots = 32;
-constexpr uint32_t kPacketOverhead = 36;  // IPv4 (20), UDP (8) and GVSP (8) headers
+constexpr uint32_t kPacketOverhead = static_cast<uint32_t>(gvsp::kPacketOverhead);
 // What the ring spends on each datagram beyond its UDP payload: the ring's own packet header and
 // link address, and the IP and UDP headers.
 constexpr uint64_t kRingBytesPerDatagram = 128;

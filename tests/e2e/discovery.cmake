@@ -21,5 +21,11 @@ tavi_e2e_test(e2e.discovery.flood BINARY tavi_e2e_discovery SUITES Flood
     NETNS --adapter tv0,169.254.1.1/16,mtu=1500
           --camera "tv0,169.254.1.10/16,--serial TVR001 --mac 02:54:56:00:00:31"
           --camera "tv0,169.254.1.11/16,--serial TVX001 --mac 02:54:56:00:00:32")
+tavi_e2e_test(e2e.discovery.flood_on_many_addresses BINARY tavi_e2e_discovery SUITES FloodOnManyAddresses
+    NETNS --adapter tv0,169.254.1.1/16,mtu=1500
+          --address tv0,169.254.1.2/16
+          --address tv0,169.254.1.3/16
+          --camera "tv0,169.254.1.10/16,--serial TVR001 --mac 02:54:56:00:00:41"
+          --camera "tv0,169.254.1.11/16,--serial TVX001 --mac 02:54:56:00:00:42")
 # Only the loopback interface: no adapter to search through.
 tavi_e2e_test(e2e.discovery.no_adapter BINARY tavi_e2e_discovery SUITES NoAdapter)

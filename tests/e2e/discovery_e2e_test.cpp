@@ -1,10 +1,8 @@
 // Discovery and force IP against virtual cameras in the isolated test namespace.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "TaviSDK/Discovery.h"
 #include "support/packet_counter.h"
+#include "support/temp_dir.h"
 #include "support/virtual_camera_control.h"
 
 namespace {
@@ -179,32 +178,15 @@ TEST(HostileAnswers, AnOversizedAnswerEndsThatAddressesReceiveLoop) {
 
 namespace {
 
-std::string ReadDiscoveryLog() {
-    std::FILE* file = std::fopen("discovercamera.log", "rb");
-    if (file == nullptr) return {};
-    std::string text;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    std::fclose(file);
-    return text;
-}
-
 // A discovery with warnings logged into a scratch directory; the log text is left in `log_text`.
 std::vector<DiscoveryInfo> DiscoverLogging(std::string* log_text) {
-    char directory[] = "/tmp/tavi-flood-XXXXXX";
-    char previous[4096] = "/";
-    EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
-    EXPECT_NE(mkdtemp(directory), nullptr);
-    EXPECT_EQ(chdir(directory), 0);
+    tavi::test::ScratchDirectory scratch;
     Discovery discovery;
     discovery.SetLogLevelSwitch(1, 0, 1, 0);
     std::vector<DiscoveryInfo> cameras;
     const int found = discovery.DiscoverCamera(&cameras);
     EXPECT_EQ(found, static_cast<int>(cameras.size()));
-    *log_text = ReadDiscoveryLog();
-    std::remove("discovercamera.log");
-    EXPECT_EQ(chdir(previous), 0);
-    rmdir(directory);
+    *log_text = scratch.Read("discovercamera.log");
     return cameras;
 }
 
@@ -226,13 +208,14 @@ TEST(Flood, AnAdapterGivesAtMost1024RecordsAndTheRealCamerasAreAmongThem) {
     EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
     EXPECT_GE(CountSerial(cameras, "TVX001"), 1u);
     // The flood (one answer a millisecond for 3 s) meets the record bound first, unless this machine
-    // is so loaded that fewer than 1024 answers got through in the listening time.
+    // is so loaded that fewer than 1024 answers got through in the adapter's listening time.
     const bool capped =
         cameras.size() == 1024u &&
         log_text.find(
             "[function:DiscoverCameraWin32] The adapter tv0 gave 1024 answers; the rest are ignored.") !=
             std::string::npos;
-    const bool timed = log_text.find("kept coming for 2000 ms; listening stopped.") != std::string::npos;
+    const bool timed =
+        log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped.") != std::string::npos;
     EXPECT_TRUE(capped || timed) << log_text;
 }
 
@@ -245,7 +228,29 @@ TEST(Flood, ListeningEndsWhileASlowFloodGoesOn) {
     ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
     EXPECT_LT(cameras.size(), 600u);
     EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
-    EXPECT_NE(log_text.find("kept coming for 2000 ms; listening stopped."), std::string::npos) << log_text;
+    EXPECT_NE(log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped."),
+              std::string::npos)
+        << log_text;
+}
+
+TEST(FloodOnManyAddresses, TheAdaptersListeningTimeIsSharedByAllItsAddresses) {
+    // tv0 has three addresses. The flood keeps the first one listening until the adapter's time is
+    // up, so the other two are not searched at all.
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood-gap-ms", "50"));
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "600"));
+    std::string log_text;
+    const std::vector<DiscoveryInfo> cameras = DiscoverLogging(&log_text);
+    ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
+    EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
+    EXPECT_NE(log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped."),
+              std::string::npos)
+        << log_text;
+    size_t skipped = 0;
+    for (size_t at = 0;
+         (at = log_text.find("The adapter tv0 has listened for 3000 ms;", at)) != std::string::npos; ++at) {
+        ++skipped;
+    }
+    EXPECT_EQ(skipped, 2u) << log_text;
 }
 
 TEST(NoAdapter, APcWithoutAdaptersGivesMinus3) {

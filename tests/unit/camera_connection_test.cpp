@@ -176,18 +176,19 @@ TEST_F(ConnectionTest, TheConnectionRunsTheHeartbeatAndADisconnectEndsItsPause) 
 
 TEST_F(ConnectionTest, ACameraLostByTheHeartbeatIsReleasedByTheNextDisconnect) {
     LogSwitches::info = 1;
-    // Short pauses on both levels, and CCP reads answered by a datagram too short to be an
-    // acknowledge (no answer, without waiting for receive time-outs) once the camera is "unplugged".
+    // Short pauses on both levels; once the camera is "unplugged" its CCP reads get no answer, and
+    // each of the three attempts of the read that finds this out waits 50 ms instead of 500 ms.
     GigeCameraTestPeer::Heartbeat(camera).SetTime(
         {nullptr, [](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); }});
     GigeCameraTestPeer::Control(camera).SetRetryPause([](std::chrono::milliseconds) {});
     fake.peer.SetScript([this](const Bytes& command) -> std::optional<std::vector<Bytes>> {
         if (unplugged.load() && tavi::test::Be16(command, 2) == 0x0080 &&
             tavi::test::Be32(command, 8) == kCcp)
-            return std::vector<Bytes>{Bytes{0, 0, 0, 0}};
+            return std::vector<Bytes>{};
         return std::nullopt;
     });
     ASSERT_EQ(Connect(), 0);
+    GigeCameraTestPeer::Control(camera).SetReceiveTimeout(50ms);
     unplugged = true;
     while (camera.connected.load() != 0) std::this_thread::sleep_for(1ms);
     EXPECT_EQ(camera.GetRegisterAddr("Width"), -11);

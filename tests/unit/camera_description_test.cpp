@@ -111,6 +111,29 @@ TEST(NodeMap, PropertiesComeOutAsDecimalTextAtAnyDepth) {
     EXPECT_EQ(map.GetNode("Nonexistent"), nullptr);
 }
 
+TEST(NodeMap, AConstantIndexAddsItsStepAndASelectorInARegisterCountsAsItsFirstEntry) {
+    const tavi::NodeMap map = BuiltFrom(R"(<RegisterDescription>
+  <Integer Name="Two"><Value>2</Value></Integer>
+  <Integer Name="ViaTwo"><pValue>Two</pValue></Integer>
+  <Integer Name="Step"><Value>0x10</Value></Integer>
+  <IntReg Name="SelectorReg"><Address>0x3000</Address><Length>4</Length></IntReg>
+  <Integer Name="Selector"><pValue>SelectorReg</pValue></Integer>
+  <IntReg Name="Fixed"><Address>0x2000</Address><pIndex Offset="0x8">Two</pIndex></IntReg>
+  <IntReg Name="Stepped"><Address>0x2000</Address><pIndex pOffset="Step">ViaTwo</pIndex></IntReg>
+  <Integer Name="Feature"><pValue>Stepped</pValue></Integer>
+  <IntReg Name="Selected"><Address>0x2000</Address><pIndex Offset="8">Selector</pIndex></IntReg>
+  <IntReg Name="UnknownStep"><Address>0x2000</Address><pIndex pOffset="SelectorReg">Two</pIndex></IntReg>
+</RegisterDescription>)");
+    uint32_t address = 0;
+    ASSERT_TRUE(map.RegisterAddress("Fixed", &address));
+    EXPECT_EQ(address, 0x2010u);  // 2 x 8
+    ASSERT_TRUE(map.RegisterAddress("Feature", &address));
+    EXPECT_EQ(address, 0x2020u);  // 2 (through a pValue) x 0x10 (pOffset)
+    ASSERT_TRUE(map.RegisterAddress("Selected", &address));
+    EXPECT_EQ(address, 0x2000u);  // the selector's value is in the camera: its first entry
+    EXPECT_FALSE(map.RegisterAddress("UnknownStep", &address));
+}
+
 TEST(NodeMap, FeaturesAreWhatRootReachesThroughCategories) {
     const tavi::NodeMap map = BuiltFrom(tavi::test::kFakeDescription);
     EXPECT_TRUE(map.GetNode("TotalNumberOfCmos")->is_feature);

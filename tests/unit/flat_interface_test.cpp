@@ -111,6 +111,21 @@ TEST_F(FlatInterface, NodeNamesOfAMissingCameraCountMinusOne) {
     EXPECT_STREQ(names, "untouched");
 }
 
+TEST_F(FlatInterface, TheBoundedStringReadEmptiesItsBufferAndGivesACode) {
+    char text[8] = "stale";
+    EXPECT_EQ(ReadStringRegisterBounded(0, "DeviceUserID", text, sizeof text), -99);
+    EXPECT_STREQ(text, "");
+    ListOf(1);
+    ASSERT_EQ(CreateCamera(), 1);
+    std::strcpy(text, "stale");
+    EXPECT_EQ(ReadStringRegisterBounded(0, "DeviceUserID", text, sizeof text), -11);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(ReadStringRegisterBounded(0, "DeviceUserID", nullptr, sizeof text), -2);
+    std::strcpy(text, "stale");
+    EXPECT_EQ(ReadStringRegisterBounded(0, "DeviceUserID", text, 0), -2);
+    EXPECT_STREQ(text, "stale") << "no byte is written into a buffer of no bytes";
+}
+
 TEST_F(FlatInterface, IndicesAndChannelsOutsideTheTableAreMissing) {
     ListOf(2);
     ASSERT_EQ(CreateCamera(), 2);

@@ -7,8 +7,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <thread>
+#include <vector>
 
+#include "TaviSDK/Discovery.h"
 #include "support/camera_test_peer.h"
 #include "support/fake_camera.h"
 
@@ -50,11 +55,15 @@ class HostilePeerTest : public ::testing::Test {
     // another address; from the camera's port, the right id with a wrong code and the right code
     // with the previous request's id. Each carries `forged` where a value would be.
     void ForgeAnswersTo(uint16_t command, uint32_t address, uint32_t forged) {
-        fake.peer.SetPrelude([this, command, address, forged](const ScriptedGvcpPeer::Datagram& datagram) {
-            if (!IsCommand(datagram, command) || Be32(datagram.bytes, 8) != address) return;
+        ForgeAnswers(command, command == 0x0080 ? Value(forged) : Bytes{0, 0, 0, 1},
+                     [address](const Bytes& bytes) { return Be32(bytes, 8) == address; });
+    }
+    // The same four before the answer to every `command` that `matches`, carrying `payload`.
+    void ForgeAnswers(uint16_t command, const Bytes& payload, std::function<bool(const Bytes&)> matches) {
+        fake.peer.SetPrelude([this, command, payload, matches](const ScriptedGvcpPeer::Datagram& datagram) {
+            if (!IsCommand(datagram, command) || !matches(datagram.bytes)) return;
             const uint16_t id = Be16(datagram.bytes, 6);
             const uint16_t ack = static_cast<uint16_t>(command + 1);
-            const Bytes payload = command == 0x0080 ? Value(forged) : Bytes{0, 0, 0, 1};
             fake.peer.SendFromSidePort(datagram.address, datagram.port, MakeAck(0, ack, id, payload));
             stranger.SendTo(datagram.address, datagram.port, MakeAck(0, ack, id, payload));
             fake.peer.SendTo(datagram.address, datagram.port, MakeAck(0, ack ^ 0x0002, id, payload));
@@ -97,6 +106,37 @@ TEST_F(HostilePeerTest, AForgedSuccessDoesNotHideTheCamerasRefusalOfAWrite) {
     ForgeAnswersTo(0x0082, kWidth, 0);
     EXPECT_EQ(camera.WriteRegister(kWidth, 320), 32774);
     EXPECT_EQ(CommandsFor(0x0082, kWidth), 1u);
+}
+
+TEST_F(HostilePeerTest, TheCcpQueryTakesTheCamerasAnswerAmongForgedOnes) {
+    // The query works without a connection, on a socket of its own; the forgers say nobody has control.
+    fake.peer.SetRegister(kCcp, 2);
+    ForgeAnswersTo(0x0080, kCcp, 0);
+    DiscoveryInfo info = fake.Info();
+    int ccp = -1;
+    EXPECT_EQ(camera.GetCameraCCPStatus(&info, &ccp), 0);
+    EXPECT_EQ(ccp, 2);
+    EXPECT_EQ(forged_rounds.load(), 1);
+    EXPECT_EQ(CommandsFor(0x0080, kCcp), 1u);
+}
+
+TEST_F(HostilePeerTest, AForgedSuccessDoesNotHideTheCamerasRefusalOfForceIp) {
+    fake.peer.SetScript([](const Bytes& command) -> std::optional<std::vector<Bytes>> {
+        if (Be16(command, 2) != 0x0004) return std::nullopt;
+        return std::vector<Bytes>{MakeAck(0x8006, 0x0005, Be16(command, 6), {})};
+    });
+    ForgeAnswers(0x0004, {}, [](const Bytes&) { return true; });
+    DiscoveryInfo info = fake.Info();
+    info.camera_mask = 0xFF000000u;  // the same subnet as the PC: the command goes by unicast
+    info.pc_mask = 0xFF000000u;
+    std::memset(info.adapter_name, 0, sizeof info.adapter_name);  // the socket is bound to pc_ip
+    char ip[] = "127.77.0.9";
+    char mask[] = "255.0.0.0";
+    char gateway[] = "127.0.0.1";
+    Discovery discovery;
+    EXPECT_EQ(discovery.ForceIp(info, ip, mask, gateway), -4);
+    EXPECT_EQ(forged_rounds.load(), 1);
+    EXPECT_EQ(fake.peer.Commands(0x0004).size(), 1u);  // the refusal came within the first attempt
 }
 
 TEST_F(HostilePeerTest, OnlyForgedAnswersAreNoAnswer) {

@@ -6,13 +6,14 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "net/gvcp_protocol.h"
 #include "stream/receive_buffer.h"
 
 namespace tavi::cli {
 namespace {
 
-// The smallest MTU of standard Ethernet: below it a camera's usual 1500-byte packets are cut.
-constexpr int kStandardMtu = 1500;
+// The smallest MTU of standard Ethernet, a camera's usual packet size: below it such packets are cut.
+constexpr int kStandardMtu = static_cast<int>(gvcp::kDefaultPacketSize);
 constexpr uint64_t kFramesBuffered = stream::kFramesInReceiveBuffer;
 constexpr unsigned kRouteUp = 0x1;  // RTF_UP
 
