@@ -15,9 +15,9 @@ namespace {
 
 constexpr int kDiscoveryTimeoutMs = 500;
 // A flood of answers (a broken or hostile device) must not hold the caller or fill its memory: an
-// adapter listens at most this long in all, over the broadcasts of all its local addresses, and
-// gives at most this many records. Real cameras answer within the first 500 ms, and a network of
-// more cameras than this is far beyond what one adapter serves.
+// adapter listens this long in all over the broadcasts of its local addresses (each address beyond
+// that time still listens for one normal silence), and gives at most this many records. Real cameras answer
+// within the first 500 ms, and a network of more cameras than this is far beyond what one adapter serves.
 constexpr int kMaxAdapterListenMs = 3000;
 constexpr int kMaxRecordsPerAdapter = 1024;
 constexpr int kMinimumMtu = static_cast<int>(tavi::gvcp::kDefaultPacketSize);
@@ -135,13 +135,6 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
             if (adapter_records >= kMaxRecordsPerAdapter) break;
             const uint32_t local_ip = tavi::ParseIpText(&log, entry.address.c_str());
             if (local_ip == 0) continue;
-            if (MillisecondsUntil(deadline) <= 0) {
-                TAVI_LOG_WARNING(&log,
-                                 "[function:DiscoverCameraWin32] The adapter %.32s has listened for %d ms; "
-                                 "%.16s is not searched.",
-                                 adapter.name.c_str(), kMaxAdapterListenMs, entry.address.c_str());
-                continue;
-            }
 
             const int socket = open_udp_socket();
             if (socket < 0) {
@@ -175,8 +168,12 @@ int Discovery::DiscoverCameraWin32(std::vector<DiscoveryInfo>** list) {
                 continue;
             }
             const SearchedAddress searched{&adapter, local_ip, &entry, mtu};
-            const int heard = ListenForAnswers(&log, socket, searched,
-                                               kMaxRecordsPerAdapter - adapter_records, deadline, *list);
+            // Every address is searched: once the adapter's time is spent, each further one still
+            // gets the silence that ends a normal search.
+            const auto address_deadline =
+                std::max(deadline, Clock::now() + std::chrono::milliseconds(kDiscoveryTimeoutMs));
+            const int heard = ListenForAnswers(
+                &log, socket, searched, kMaxRecordsPerAdapter - adapter_records, address_deadline, *list);
             found += heard;
             adapter_records += heard;
             tavi::net::close_udp_socket(socket);

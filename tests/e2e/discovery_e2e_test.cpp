@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -235,22 +236,22 @@ TEST(Flood, ListeningEndsWhileASlowFloodGoesOn) {
 
 TEST(FloodOnManyAddresses, TheAdaptersListeningTimeIsSharedByAllItsAddresses) {
     // tv0 has three addresses. The flood keeps the first one listening until the adapter's time is
-    // up, so the other two are not searched at all.
+    // up; the other two are still searched, each for one normal silence, so the search ends in
+    // about four seconds (the bound here only catches a search that never ends).
     ASSERT_TRUE(CameraControl(1).Set("discovery-flood-gap-ms", "50"));
     ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "600"));
     std::string log_text;
+    const auto start = std::chrono::steady_clock::now();
     const std::vector<DiscoveryInfo> cameras = DiscoverLogging(&log_text);
+    const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(CameraControl(1).Set("discovery-flood", "0"));
-    EXPECT_EQ(CountSerial(cameras, "TVR001"), 1u);
+    // Found from each of the three addresses, as without a flood.
+    EXPECT_EQ(CountSerial(cameras, "TVR001"), 3u);
     EXPECT_NE(log_text.find("the adapter tv0 had listened for 3000 ms; listening stopped."),
               std::string::npos)
         << log_text;
-    size_t skipped = 0;
-    for (size_t at = 0;
-         (at = log_text.find("The adapter tv0 has listened for 3000 ms;", at)) != std::string::npos; ++at) {
-        ++skipped;
-    }
-    EXPECT_EQ(skipped, 2u) << log_text;
+    EXPECT_EQ(log_text.find("is not searched"), std::string::npos) << log_text;
+    EXPECT_LT(took, std::chrono::seconds(15));
 }
 
 TEST(NoAdapter, APcWithoutAdaptersGivesMinus3) {
