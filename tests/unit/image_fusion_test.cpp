@@ -32,6 +32,19 @@ CmosCalibration PinholeCalibration() {
     return c;
 }
 
+// A frame of `format`, `width` x `height`, over `bytes`, seen through `channel`.
+PhotoInfo FrameOver(std::vector<uint8_t>& bytes, uint32_t format, uint32_t width, uint32_t height,
+                    uint16_t channel = 0) {
+    PhotoInfo frame{};
+    frame.data = bytes.data();
+    frame.pixel_format = format;
+    frame.width = width;
+    frame.height = height;
+    frame.payload_size = static_cast<uint32_t>(bytes.size());
+    frame.channel_index = channel;
+    return frame;
+}
+
 uint32_t Landing(const CmosCalibration& c, float x, float y, float z, uint32_t width = 640,
                  uint32_t height = 480) {
     const float point[3] = {x, y, z};
@@ -141,14 +154,7 @@ class Fusion : public CloudCameraTest {
     // A 640 x 480 RGB8 colour frame; its pixels are not used by the resampling.
     PhotoInfo ColourFrame(uint32_t format) {
         colour_bytes_.assign(640 * 480 * 3, 0);
-        PhotoInfo colour{};
-        colour.data = colour_bytes_.data();
-        colour.pixel_format = format;
-        colour.width = 640;
-        colour.height = 480;
-        colour.payload_size = static_cast<uint32_t>(colour_bytes_.size());
-        colour.channel_index = 1;
-        return colour;
+        return FrameOver(colour_bytes_, format, 640, 480, 1);
     }
     std::vector<uint8_t> colour_bytes_;
 };
@@ -202,12 +208,7 @@ TEST_F(Fusion, ResamplingRefusesMono8AndACameraWithoutColourCalibration) {
 TEST_F(Fusion, ResamplingRefusesAFrameThatIsNotAPointCloud) {
     camera_.calibration = {CmosCalibration{}, PinholeCalibration()};
     std::vector<uint8_t> grey_bytes(4 * 2, 9);
-    PhotoInfo grey{};
-    grey.data = grey_bytes.data();
-    grey.pixel_format = kPixelMono8;
-    grey.width = 4;
-    grey.height = 2;
-    grey.payload_size = static_cast<uint32_t>(grey_bytes.size());
+    PhotoInfo grey = FrameOver(grey_bytes, kPixelMono8, 4, 2);
     PhotoInfo colour = ColourFrame(kPixelRGB8);
     std::vector<uint8_t> out(640 * 480 * 6, 0xEE);
     PhotoInfo result{};
@@ -305,14 +306,7 @@ class FusionOnACamera : public ::testing::Test {
     // through `channel`.
     PhotoInfo ColourFrame(uint32_t format, uint32_t bytes_per_pixel, uint16_t channel = 1) {
         colour_bytes_.assign(640 * 480 * size_t{bytes_per_pixel}, 0);
-        PhotoInfo colour{};
-        colour.data = colour_bytes_.data();
-        colour.pixel_format = format;
-        colour.width = 640;
-        colour.height = 480;
-        colour.payload_size = static_cast<uint32_t>(colour_bytes_.size());
-        colour.channel_index = channel;
-        return colour;
+        return FrameOver(colour_bytes_, format, 640, 480, channel);
     }
     uint8_t* PixelAt(size_t row, size_t column, uint32_t bytes_per_pixel) {
         return &colour_bytes_[(row * 640 + column) * bytes_per_pixel];
