@@ -1,5 +1,5 @@
 #pragma once
-// A Coord3D_ABC16 frame over caller-owned raw bytes, as tests, reader checks and benchmarks build it.
+// Frames over caller-owned bytes, as tests, reader checks and benchmarks build them.
 
 #include <cstdint>
 #include <vector>
@@ -8,15 +8,24 @@
 
 namespace tavi::test {
 
-inline PhotoInfo CloudFrameOver(std::vector<uint8_t>& raw, uint32_t width, uint32_t height,
-                                uint32_t cloud_unit) {
+// A frame of `format`, `width` x `height`, over `bytes`, seen through `channel`.
+inline PhotoInfo FrameOver(std::vector<uint8_t>& bytes, uint32_t format, uint32_t width, uint32_t height,
+                           uint16_t channel = 0) {
     PhotoInfo frame{};
-    frame.data = raw.data();
-    frame.pixel_format = kPixelCoord3D_ABC16;
+    frame.data = bytes.data();
+    frame.pixel_format = format;
     frame.width = width;
     frame.height = height;
+    frame.payload_size = static_cast<uint32_t>(bytes.size());
+    frame.channel_index = channel;
+    return frame;
+}
+
+// A Coord3D_ABC16 frame of raw point bytes.
+inline PhotoInfo CloudFrameOver(std::vector<uint8_t>& raw, uint32_t width, uint32_t height,
+                                uint32_t cloud_unit) {
+    PhotoInfo frame = FrameOver(raw, kPixelCoord3D_ABC16, width, height);
     frame.cloud_unit = cloud_unit;
-    frame.payload_size = static_cast<uint32_t>(raw.size());
     return frame;
 }
 

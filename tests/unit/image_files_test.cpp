@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cloud_test_support.h"
+#include "support/cloud_frame.h"
 
 namespace {
 
@@ -30,16 +31,6 @@ std::string Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
-PhotoInfo ImageFrame(uint32_t format, uint32_t width, uint32_t height, std::vector<uint8_t>& bytes) {
-    PhotoInfo frame{};
-    frame.data = bytes.data();
-    frame.pixel_format = format;
-    frame.width = width;
-    frame.height = height;
-    frame.payload_size = static_cast<uint32_t>(bytes.size());
-    return frame;
-}
-
 class ImageFiles : public CloudCameraTest {
   protected:
     int SaveBmp(PhotoInfo& frame, const std::string& name) {
@@ -51,7 +42,7 @@ class ImageFiles : public CloudCameraTest {
 
 TEST_F(ImageFiles, Mono8BmpHasThePaletteAndRowsPaddedToFourBytes) {
     std::vector<uint8_t> pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    PhotoInfo frame = ImageFrame(kPixelMono8, 5, 2, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelMono8, 5, 2);
     ASSERT_EQ(SaveBmp(frame, "grey.bmp"), 0);
     const std::string file = Read("grey.bmp");
     ASSERT_EQ(file.size(), 1078u + 16u);
@@ -78,7 +69,7 @@ TEST_F(ImageFiles, Mono8BmpHasThePaletteAndRowsPaddedToFourBytes) {
 TEST_F(ImageFiles, Rgb8BmpStoresBlueGreenRedBottomUp) {
     std::vector<uint8_t> pixels(30);
     for (size_t n = 0; n < pixels.size(); ++n) pixels[n] = static_cast<uint8_t>(n + 1);
-    PhotoInfo frame = ImageFrame(kPixelRGB8, 5, 2, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelRGB8, 5, 2);
     ASSERT_EQ(SaveBmp(frame, "rgb.bmp"), 0);
     const std::string file = Read("rgb.bmp");
     ASSERT_EQ(file.size(), 86u);
@@ -95,14 +86,14 @@ TEST_F(ImageFiles, Rgb8BmpStoresBlueGreenRedBottomUp) {
 
 TEST_F(ImageFiles, FourPixelRgb8RowNeedsNoPadding) {
     std::vector<uint8_t> pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    PhotoInfo frame = ImageFrame(kPixelRGB8, 4, 1, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelRGB8, 4, 1);
     ASSERT_EQ(SaveBmp(frame, "row.bmp"), 0);
     EXPECT_EQ(Read("row.bmp").substr(54), Bytes({3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
 }
 
 TEST_F(ImageFiles, Rgb565PixelsExpandWithTheirLowBitsZero) {
     std::vector<uint8_t> pixels = {0xFF, 0xFF, 0x1F, 0x00, 0xE0, 0x07, 0x00, 0xF8};
-    PhotoInfo frame = ImageFrame(kPixelRGB565p, 4, 1, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelRGB565p, 4, 1);
     ASSERT_EQ(SaveBmp(frame, "565.bmp"), 0);
     const std::string file = Read("565.bmp");
     EXPECT_EQ(Le16(file, 28), 24u);
@@ -132,7 +123,7 @@ TEST_F(ImageFiles, YuyvFrameIsConvertedInPlaceThenSaved) {
     std::vector<uint8_t> buffer(4 * 2 * 3, 0);
     const uint8_t groups[] = {128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0, 128, 128, 128, 128};
     std::memcpy(buffer.data(), groups, sizeof groups);
-    PhotoInfo frame = ImageFrame(kPixelYUV422_8, 4, 2, buffer);
+    PhotoInfo frame = tavi::test::FrameOver(buffer, kPixelYUV422_8, 4, 2);
     frame.payload_size = sizeof groups;
     ASSERT_EQ(SaveBmp(frame, "yuyv.bmp"), 0);
     EXPECT_EQ(frame.pixel_format, kPixelRGB8);
@@ -171,7 +162,7 @@ TEST_F(ImageFiles, CloudFrameHasNoBmpWriter) {
 
 TEST_F(ImageFiles, PayloadShorterThanTheImageIsRefused) {
     std::vector<uint8_t> pixels(29);
-    PhotoInfo frame = ImageFrame(kPixelRGB8, 5, 2, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelRGB8, 5, 2);
     EXPECT_EQ(SaveBmp(frame, "short.bmp"), -2);
     EXPECT_FALSE(std::filesystem::exists(PathOf("short.bmp")));
     EXPECT_NE(LogText().find("[function:SaveRgb888ToBmp] Failed to save rgb data: the payload of 29 bytes"),
@@ -180,12 +171,12 @@ TEST_F(ImageFiles, PayloadShorterThanTheImageIsRefused) {
 
 TEST_F(ImageFiles, BmpThatCannotBeOpenedOrWrittenIsReported) {
     std::vector<uint8_t> pixels(640 * 480 * 3, 9);
-    PhotoInfo frame = ImageFrame(kPixelRGB8, 640, 480, pixels);
+    PhotoInfo frame = tavi::test::FrameOver(pixels, kPixelRGB8, 640, 480);
     char missing_directory[] = "/nonexistent-tavi-dir/a.bmp";
     EXPECT_EQ(camera_.SaveToBMP(frame, missing_directory), -42);
     char full_disk[] = "/dev/full";
     EXPECT_EQ(camera_.SaveToBMP(frame, full_disk), -41);
-    PhotoInfo grey = ImageFrame(kPixelMono8, 8, 2, pixels);
+    PhotoInfo grey = tavi::test::FrameOver(pixels, kPixelMono8, 8, 2);
     EXPECT_EQ(camera_.SaveToBMP(grey, full_disk), -41) << "a small file fails when it is closed";
     const std::string log = LogText();
     EXPECT_NE(
@@ -249,7 +240,7 @@ TEST_F(ImageFiles, DepthPngHoldsTheZSamplesMostSignificantByteFirst) {
 
 TEST_F(ImageFiles, CloudPlanePngTakesAnyFormatAndOnlyItsSize) {
     std::vector<uint8_t> nothing(1);
-    PhotoInfo frame = ImageFrame(kPixelMono8, 3, 2, nothing);
+    PhotoInfo frame = tavi::test::FrameOver(nothing, kPixelMono8, 3, 2);
     short plane[6];
     const uint8_t samples[12] = {0x00, 0x01, 0x12, 0x34, 0xFF, 0xFF, 0x80, 0x00, 0x7F, 0xFF, 0x03, 0xE8};
     std::memcpy(plane, samples, sizeof samples);
@@ -272,7 +263,7 @@ TEST_F(ImageFiles, PngFailuresAreReported) {
     char missing_directory[] = "/nonexistent-tavi-dir/a.png";
     EXPECT_EQ(camera_.SaveDepthToPng(frame, missing_directory), -42);
     std::vector<uint8_t> grey(4);
-    PhotoInfo not_a_cloud = ImageFrame(kPixelMono8, 2, 2, grey);
+    PhotoInfo not_a_cloud = tavi::test::FrameOver(grey, kPixelMono8, 2, 2);
     std::string path = PathOf("grey.png").string();
     EXPECT_EQ(camera_.SaveDepthToPng(not_a_cloud, path.data()), -2);
     EXPECT_EQ(camera_.SaveCloudPlane(frame, nullptr, path.data()), -2);

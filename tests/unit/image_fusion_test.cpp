@@ -15,6 +15,7 @@
 #include "processing/fusion.h"
 #include "processing/morphology.h"
 #include "processing/roi_mapping.h"
+#include "support/cloud_frame.h"
 #include "support/fake_camera.h"
 
 namespace {
@@ -22,6 +23,7 @@ namespace {
 using cloud_test::CloudCameraTest;
 using cloud_test::RawCloud;
 using tavi::test::FakeCamera;
+using tavi::test::FrameOver;
 
 // Identity pose, no distortion, fx = fy = 500, centre (320, 240).
 CmosCalibration PinholeCalibration() {
@@ -30,19 +32,6 @@ CmosCalibration PinholeCalibration() {
     std::copy(k, k + 9, c.intrinsic);
     c.rotation[0] = c.rotation[4] = c.rotation[8] = 1;
     return c;
-}
-
-// A frame of `format`, `width` x `height`, over `bytes`, seen through `channel`.
-PhotoInfo FrameOver(std::vector<uint8_t>& bytes, uint32_t format, uint32_t width, uint32_t height,
-                    uint16_t channel = 0) {
-    PhotoInfo frame{};
-    frame.data = bytes.data();
-    frame.pixel_format = format;
-    frame.width = width;
-    frame.height = height;
-    frame.payload_size = static_cast<uint32_t>(bytes.size());
-    frame.channel_index = channel;
-    return frame;
 }
 
 uint32_t Landing(const CmosCalibration& c, float x, float y, float z, uint32_t width = 640,
