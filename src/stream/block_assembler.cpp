@@ -165,23 +165,29 @@ uint32_t BlockAssembler::first_unreceived_from(StreamBlock* block, uint32_t id) 
 
 // ---- finding or opening a block ------------------------------------------------------------------
 
-// Newest first: nearly every packet belongs to the block opened last.
+// Newest first: nearly every packet belongs to the block opened last. Every packet passes here, so
+// the debug lines of the search are looked at only when the debug log is on.
 StreamBlock* BlockAssembler::find_open_block(uint32_t block_id, int64_t now) {
+    const bool debug_lines = LogSwitches::debug.load(std::memory_order_relaxed) != 0;
     for (auto newest_first = all_blocks_.rbegin(); newest_first != all_blocks_.rend(); ++newest_first) {
         StreamBlock* block = *newest_first;
-        TAVI_LOG_DEBUG(config_.log,
-                       "[function:find_block_data] Error all_blocks addr is %X, all_blocks data is %x",
-                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(all_blocks_.data())),
-                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(block)));
-        TAVI_LOG_DEBUG(config_.log,
-                       "[function:find_block_data] Find block data in block_id is %d, block->block_id is %d",
-                       block_id, block->block_id);
+        if (debug_lines) log_open_block_search(block, block_id);
         if (block->block_id == block_id) {
             block->update_time_us = now;
             return block;
         }
     }
     return nullptr;
+}
+
+void BlockAssembler::log_open_block_search(const StreamBlock* block, uint32_t block_id) const {
+    TAVI_LOG_DEBUG(config_.log,
+                   "[function:find_block_data] Error all_blocks addr is %X, all_blocks data is %x",
+                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(all_blocks_.data())),
+                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(block)));
+    TAVI_LOG_DEBUG(config_.log,
+                   "[function:find_block_data] Find block data in block_id is %d, block->block_id is %d",
+                   block_id, block->block_id);
 }
 
 StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length, uint32_t block_id,

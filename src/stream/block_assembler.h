@@ -97,6 +97,7 @@ class BlockAssembler {
   private:
     StreamBlock* find_block_data(const uint8_t* datagram, int length, uint32_t block_id, int64_t now);
     StreamBlock* find_open_block(uint32_t block_id, int64_t now);
+    void log_open_block_search(const StreamBlock* block, uint32_t block_id) const;
     bool shrink_pool();
     FrameBuffer* take_buffer();
     StreamBlock* open_block(FrameBuffer* buffer, uint32_t block_id, int64_t now);
