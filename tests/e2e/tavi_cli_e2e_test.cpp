@@ -386,7 +386,7 @@ TEST_F(TaviCliE2E, ThePreviewAndTheColouredCloudComeFromEveryColourFormat) {
                   0);
         const std::string preview = tavi_.scratch().PathOf(std::string("preview-") + format + ".png");
         const ProgramRun run =
-            tavi_.Run({"capture", serial_, "--preview", preview, "--fused-txt",
+            tavi_.Run({"capture", serial_, "--timeout-ms", "30000", "--preview", preview, "--fused-txt",
                        tavi_.scratch().PathOf("fused.txt"), "--bmp", tavi_.scratch().PathOf("c.bmp")});
         EXPECT_EQ(run.status, 0) << format << run.Both();
         EXPECT_EQ(tavi_.ReadWithPil(preview).width, 1280u) << format;
