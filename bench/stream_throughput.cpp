@@ -8,7 +8,9 @@
 // Runs inside scripts/netns-run.sh with one camera on a 9000-byte segment, bandwidth unlimited:
 //   scripts/netns-run.sh --adapter tvb0,169.254.40.1/16,mtu=9000
 //       --camera "tvb0,169.254.40.2/16,--bandwidth 0" -- build/bench/stream_throughput [seconds]
-// (one command line).
+// (one command line). With "--ring-pairs N [frames/s]" after the seconds, only ours and Aravis on
+// packet sockets at 1500-byte packets, taking turns N times, and their medians; a frame rate that both
+// reach compares them at the same data rate, on which the cost per GB depends.
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -41,6 +43,7 @@ constexpr uint32_t kCmosStride = 0x100;
 constexpr int kFullWidth = 1280;
 constexpr int kFullHeight = 1024;
 constexpr double kMiB = 1024.0 * 1024.0;
+constexpr int kFullRate = 60;  // more than the camera reaches at full size on this machine
 constexpr double kGB = 1e9;
 
 // ---- CPU accounting from /proc --------------------------------------------------------------------
@@ -93,12 +96,15 @@ struct Row {
     std::string note;
 };
 
+double PerGigabyte(double cpu, const Row& row) {
+    return row.bytes > 0 ? cpu / (static_cast<double>(row.bytes) / kGB) : 0.0;
+}
+
 void PrintRow(const Row& row) {
-    const double gigabytes = static_cast<double>(row.bytes) / kGB;
-    auto per_gb = [&](double cpu) { return gigabytes > 0 ? cpu / gigabytes : 0.0; };
     std::printf("%-22s %-22s %6d %9.1f %9.1f %8u %13.2f %13.2f  %s\n", row.receiver.c_str(),
                 row.stream.c_str(), row.packet_size, row.frames / row.seconds, row.bytes / kMiB / row.seconds,
-                row.failed, per_gb(row.thread_cpu), per_gb(row.system_cpu), row.note.c_str());
+                row.failed, PerGigabyte(row.thread_cpu, row), PerGigabyte(row.system_cpu, row),
+                row.note.c_str());
     std::fflush(stdout);
 }
 
@@ -147,7 +153,8 @@ class OurCamera {
     }
 
     // One channel at full size in `format`, streamed for `seconds` with packets of `packet_size`.
-    Row Stream(int channel, uint32_t format, int packet_size, double seconds, const char* name) {
+    Row Stream(int channel, uint32_t format, int packet_size, double seconds, const char* name,
+               int frame_rate = kFullRate) {
         Row row;
         row.receiver = "TaviSDK";
         row.stream = name;
@@ -155,7 +162,7 @@ class OurCamera {
         Write("Width", kCmosStride * channel, kFullWidth);
         Write("Height", kCmosStride * channel, kFullHeight);
         Write("PixelFormat", kChannelStride * channel, static_cast<int>(format));
-        Write("AcquisitionFrameRate", 0, 60);
+        Write("AcquisitionFrameRate", 0, frame_rate);
         camera_.WriteRegister(kScps + kChannelStride * channel, packet_size);
         camera_.packet_size = packet_size;
         GigeStream* stream = nullptr;
@@ -277,6 +284,51 @@ Row AravisStream(const char* address, int packet_size, bool packet_socket, doubl
 }
 #endif
 
+// ---- paired runs on the packet ring ----------------------------------------------------------------
+
+constexpr const char* kRingPairs = "--ring-pairs";
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Ours and Aravis, both on packet sockets at 1500-byte packets, taking turns `pairs` times, so that
+// the machine's drift between runs falls on both alike; each row, then the medians of the receive
+// thread's CPU per GB.
+int RingPairs(uint32_t address, double seconds, int pairs, int frame_rate) {
+#ifdef TAVI_BENCH_WITH_ARAVIS
+    OurCamera camera;
+    if (!camera.Connect(address)) {
+        std::fprintf(stderr, "could not connect to the camera\n");
+        return 1;
+    }
+    std::vector<double> ours, theirs;
+    for (int pair = 0; pair < pairs; ++pair) {
+        // Aravis streams at the rate the camera was left with.
+        const Row our_row =
+            camera.Stream(0, kPixelCoord3D_ABC16, 1500, seconds, "Coord3D_ABC16 1280x1024", frame_rate);
+        PrintRow(our_row);
+        ours.push_back(PerGigabyte(our_row.thread_cpu, our_row));
+        camera.Disconnect();
+        const Row their_row = AravisStream(std::getenv("TAVI_CAMERA_0_IP"), 1500, true, seconds);
+        PrintRow(their_row);
+        theirs.push_back(PerGigabyte(their_row.thread_cpu, their_row));
+        if (!camera.Connect(address)) return 1;
+    }
+    camera.Disconnect();
+    std::printf("median receive-thread s/GB over %d pairs: TaviSDK %.3f, Aravis %.3f\n", pairs, Median(ours),
+                Median(theirs));
+    return 0;
+#else
+    (void)address, (void)seconds, (void)pairs, (void)frame_rate;
+    std::printf("(built without Aravis: install libaravis-dev for paired runs)\n");
+    return 2;
+#endif
+}
+
 // ---- rows of a process without CAP_NET_RAW ---------------------------------------------------------
 
 constexpr const char* kUnprivilegedRows = "--unprivileged-rows";
@@ -337,6 +389,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (argc > 2 && std::strcmp(argv[2], kUnprivilegedRows) == 0) return UnprivilegedRows(address, seconds);
+    if (argc > 3 && std::strcmp(argv[2], kRingPairs) == 0)
+        return RingPairs(address, seconds, std::max(1, std::atoi(argv[3])),
+                         argc > 4 ? std::max(1, std::atoi(argv[4])) : kFullRate);
     std::printf("%-22s %-22s %6s %9s %9s %8s %13s %13s  %s\n", "receiver", "stream", "packet", "frames/s",
                 "MiB/s", "failed", "thread s/GB", "system s/GB", "notes");
     struct Config {

@@ -100,7 +100,9 @@ StreamBlock* BlockAssembler::process_packet(const uint8_t* datagram, int length,
         return nullptr;
     }
     const uint32_t packet_id = gvsp::GetPacketId(datagram, size);
-    StreamBlock* block = find_block_data(datagram, length, gvsp::GetBlockId(datagram, size), now);
+    const uint32_t block_id = gvsp::GetBlockId(datagram, size);
+    StreamBlock* block = find_open_block(block_id, now);
+    if (block == nullptr) block = open_block_for(datagram, length, block_id, now);
     if (block == nullptr) {
         shared_.packets.unused.Add();
         return nullptr;
@@ -141,10 +143,11 @@ void BlockAssembler::count_foreign_datagram() {
 
 void BlockAssembler::mark_received(StreamBlock* block, uint32_t packet_id) {
     if (packet_id < block->packet_number) {
-        if (block->packets[packet_id].received != 0) {
+        uint8_t& flags = block->packet_flags[packet_id];
+        if ((flags & kPacketReceived) != 0) {
             shared_.packets.duplicates.Add();
         } else {
-            block->packets[packet_id].received = 1;
+            flags |= kPacketReceived;
             block->next_unreceived[packet_id] = packet_id + 1;
         }
     }
@@ -190,10 +193,10 @@ void BlockAssembler::log_open_block_search(const StreamBlock* block, uint32_t bl
                    block_id, block->block_id);
 }
 
-StreamBlock* BlockAssembler::find_block_data(const uint8_t* datagram, int length, uint32_t block_id,
-                                             int64_t now) {
-    if (StreamBlock* open = find_open_block(block_id, now)) return open;
-
+// A datagram of no open block: opens its block, unless the block was already delivered, the
+// datagram reports an error, or there is no buffer for it.
+StreamBlock* BlockAssembler::open_block_for(const uint8_t* datagram, int length, uint32_t block_id,
+                                            int64_t now) {
     // The 16-bit block id wraps from 65535 to 1, skipping 0: that step counts as one.
     const auto signed_id = static_cast<int16_t>(block_id);
     const auto signed_last = static_cast<int16_t>(last_block_id_);
@@ -284,7 +287,8 @@ StreamBlock* BlockAssembler::open_block(FrameBuffer* buffer, uint32_t block_id, 
             spare_blocks_.push_back(block_pool_.back().get());
         }
         block = spare_blocks_.back();
-        block->packets.assign(packet_number, PacketSlot{});
+        block->packet_flags.assign(packet_number, 0);
+        block->resend_time_us.resize(packet_number);
         block->next_unreceived.resize(packet_number + 1);
         std::iota(block->next_unreceived.begin(), block->next_unreceived.end(), 0u);
         all_blocks_.reserve(all_blocks_.size() + 1);
@@ -427,7 +431,7 @@ void BlockAssembler::process_packet_payload(StreamBlock* block, const uint8_t* d
     std::memcpy(place, gvsp::PayloadBytes(datagram), count);
     // A short packet leaves no bytes of an earlier frame behind it.
     if (count < end - start) std::memset(place + count, 0, end - start - count);
-    block->packets[packet_id].written = 1;
+    block->packet_flags[packet_id] |= kPacketWritten;
     count_resent(block, packet_id,
                  "[function:process_packet_payload] Timeouted, the packet is not received and requires to be "
                  "resent.");
@@ -451,8 +455,13 @@ void BlockAssembler::process_packet_tailer(StreamBlock* block, uint32_t packet_i
         "be resent.");
 }
 
+// When the packet was last asked for again; 0 if never.
+int64_t BlockAssembler::asked_again_at(const StreamBlock* block, uint32_t packet_id) {
+    return (block->packet_flags[packet_id] & kPacketAskedAgain) != 0 ? block->resend_time_us[packet_id] : 0;
+}
+
 void BlockAssembler::count_resent(StreamBlock* block, uint32_t packet_id, const char* message) {
-    if (block->packets[packet_id].resend_time_us > 0) {
+    if (asked_again_at(block, packet_id) > 0) {
         shared_.packets.resent_received.Add();
         TAVI_LOG_DEBUG(config_.log, "%s", message);
     }
@@ -460,14 +469,11 @@ void BlockAssembler::count_resent(StreamBlock* block, uint32_t packet_id, const 
 
 // ---- missing packets -----------------------------------------------------------------------------
 
-void BlockAssembler::packet_resend_check(StreamBlock* block, uint32_t last, int64_t now) {
-    if (block == nullptr || shared_.settings.packet_resend_flag.load(std::memory_order_relaxed) == 0) return;
+void BlockAssembler::request_missing_up_to(StreamBlock* block, uint32_t last, int64_t now) {
+    if (shared_.settings.packet_resend_flag.load(std::memory_order_relaxed) == 0) return;
     const double budget =
         block->packet_number * shared_.settings.packet_resend_ratio.load(std::memory_order_relaxed);
-    if (block->error_flag != 0 || block->packet_resend_num >= budget || last >= block->packet_number ||
-        static_cast<int64_t>(block->last_valid_packet) + 1 > static_cast<int64_t>(last)) {
-        return;
-    }
+    if (block->error_flag != 0 || block->packet_resend_num >= budget || last >= block->packet_number) return;
     // A run is a stretch of consecutive packets that are missing and not waiting for an earlier
     // request; a packet that arrived, or whose request is younger than the packet time-out, ends it.
     // Only the missing packets are visited: arrived ones are passed over by the skip links.
@@ -476,8 +482,8 @@ void BlockAssembler::packet_resend_check(StreamBlock* block, uint32_t last, int6
     int64_t run_last = -1;
     for (uint32_t id = first_unreceived_from(block, static_cast<uint32_t>(block->last_valid_packet + 1));
          id <= last; id = first_unreceived_from(block, id + 1)) {
-        const PacketSlot& slot = block->packets[id];
-        if (slot.resend_time_us != 0 && now - slot.resend_time_us <= packet_timeout) continue;  // waiting
+        const int64_t asked_at = asked_again_at(block, id);
+        if (asked_at != 0 && now - asked_at <= packet_timeout) continue;  // waiting
         if (run_first >= 0 && id == run_last + 1) {
             run_last = id;
             continue;
@@ -509,7 +515,10 @@ bool BlockAssembler::request_run(StreamBlock* block, uint32_t first, uint32_t la
                    "[function:packet_resend_check] Check the resend data info: channel: %d, block id: %d, "
                    "resend_first_packet_id: %d, resend_last_packet_id: %d, resend time_us: %d.",
                    config_.channel_index, block->block_id, first, last, static_cast<int>(now));
-    for (uint32_t id = first; id <= last; ++id) block->packets[id].resend_time_us = now;
+    for (uint32_t id = first; id <= last; ++id) {
+        block->packet_flags[id] |= kPacketAskedAgain;
+        block->resend_time_us[id] = now;
+    }
     shared_.packets.resend_requested.Add(last - first + 1);
     return true;
 }
@@ -546,7 +555,7 @@ BlockStatus BlockAssembler::finished_status(const StreamBlock* block, int64_t no
     return kBlockInProgress;
 }
 
-void BlockAssembler::check_block_complete(StreamBlock* current, int64_t now) {
+void BlockAssembler::deliver_finished_and_ask_for_idle(StreamBlock* current, int64_t now) {
     while (!all_blocks_.empty()) {
         StreamBlock* head = all_blocks_.front();
         const BlockStatus status = finished_status(head, now);
@@ -616,7 +625,7 @@ void BlockAssembler::count_delivery(const StreamBlock* block) {
 void BlockAssembler::clear_missing_bytes(const StreamBlock* block) {
     unsigned char* data = block->buffer->frame.data;
     for (uint32_t id = 1; id + 1 < block->packet_number; ++id) {
-        if (block->packets[id].written == 0)
+        if ((block->packet_flags[id] & kPacketWritten) == 0)
             std::memset(data + region_start(id), 0, region_end(id) - region_start(id));
     }
 }
@@ -624,13 +633,13 @@ void BlockAssembler::clear_missing_bytes(const StreamBlock* block) {
 void BlockAssembler::write_recive_data(StreamBlock* block, int64_t now) {
     count_delivery(block);
     PhotoInfo& frame = block->buffer->frame;
-    if (block->packets[0].received == 0) {
+    if ((block->packet_flags[0] & kPacketReceived) == 0) {
         TAVI_LOG_DEBUG(config_.log, "[function:write_recive_data] there is no head recivecd of block_id: %d.",
                        block->block_id);
     }
     bool whole = !block->format_error;
     for (uint32_t id = 1; id + 1 < block->packet_number && whole; ++id)
-        whole = block->packets[id].written != 0;
+        whole = (block->packet_flags[id] & kPacketWritten) != 0;
     if (!whole) clear_missing_bytes(block);
     frame.reserved = (block->status == kBlockComplete && !whole) ? kBlockFormatError : block->status;
     shared_.ready_queue.Put(block->buffer);

@@ -26,10 +26,12 @@ struct StreamShared {
     FrameQueue ready_queue;
 };
 
-struct PacketSlot {
-    uint32_t received = 0;
-    uint32_t written = 0;  // its image bytes reached the frame
-    int64_t resend_time_us = 0;
+// What is known of each packet of a block, a byte per packet: the frame's bytes stream through the
+// caches between two packets, and a byte keeps a whole block's flags in a few lines.
+enum PacketFlag : uint8_t {
+    kPacketReceived = 1,
+    kPacketWritten = 2,  // its image bytes reached the frame
+    kPacketAskedAgain = 4,
 };
 
 // One block (frame) being assembled.
@@ -44,7 +46,10 @@ struct StreamBlock {
     bool format_error = false;
     int32_t packet_resend_num = 0;
     uint32_t packet_number = 0;
-    std::vector<PacketSlot> packets;
+    std::vector<uint8_t> packet_flags;
+    // When each packet was last asked for again; read only where kPacketAskedAgain is set, so it is
+    // never cleared.
+    std::vector<int64_t> resend_time_us;
     // Skip links over packets that arrived: following them from any id leads to the first id at or
     // after it that has not arrived (packet_number when there is none), so the missing-packet check
     // visits only the packets still missing, never the long runs that arrived.
@@ -83,7 +88,10 @@ class BlockAssembler {
     // A datagram from anyone but the camera: counted, never used.
     void count_foreign_datagram();
     // Delivers the blocks that are finished, oldest first, and asks again for the idle ones' gaps.
-    void check_block_complete(StreamBlock* current, int64_t now);
+    // `current` is the block of the datagram just served, if any.
+    void check_block_complete(StreamBlock* current, int64_t now) {
+        if (!only_current_block_in_progress(current, now)) deliver_finished_and_ask_for_idle(current, now);
+    }
     // Delivers every open block as flushed (the thread is ending).
     void flush_blocks(int64_t now);
     void sendto_stream_source_data();
@@ -95,7 +103,7 @@ class BlockAssembler {
     void free_queued_buffers();
 
   private:
-    StreamBlock* find_block_data(const uint8_t* datagram, int length, uint32_t block_id, int64_t now);
+    StreamBlock* open_block_for(const uint8_t* datagram, int length, uint32_t block_id, int64_t now);
     StreamBlock* find_open_block(uint32_t block_id, int64_t now);
     void log_open_block_search(const StreamBlock* block, uint32_t block_id) const;
     bool shrink_pool();
@@ -109,11 +117,29 @@ class BlockAssembler {
                                 uint32_t length);
     void process_packet_tailer(StreamBlock* block, uint32_t packet_id);
     void count_resent(StreamBlock* block, uint32_t packet_id, const char* message);
+    static int64_t asked_again_at(const StreamBlock* block, uint32_t packet_id);
 
-    void packet_resend_check(StreamBlock* block, uint32_t last, int64_t now);
+    // Asks again for the block's missing packets up to `last`, in runs, within its budget.
+    void packet_resend_check(StreamBlock* block, uint32_t last, int64_t now) {
+        // Nothing missing up to `last` (every packet so far arrived in order) is the common case.
+        if (block != nullptr &&
+            static_cast<int64_t>(block->last_valid_packet) + 1 <= static_cast<int64_t>(last))
+            request_missing_up_to(block, last, now);
+    }
+    void request_missing_up_to(StreamBlock* block, uint32_t last, int64_t now);
     bool request_run(StreamBlock* block, uint32_t first, uint32_t last, int64_t now);
     void send_packet_request(uint32_t block_id, uint32_t first, uint32_t last);
     BlockStatus finished_status(const StreamBlock* block, int64_t now) const;
+    // The block of the datagram just served is the only one open and can be neither finished nor
+    // idle: it lacks packets, had no error packet, and was updated now. What the check finds after
+    // nearly every datagram, found without reading a setting.
+    bool only_current_block_in_progress(const StreamBlock* current, int64_t now) const {
+        return current != nullptr && all_blocks_.size() == 1 && all_blocks_.front() == current &&
+               current->update_time_us == now &&
+               current->last_valid_packet != static_cast<int64_t>(current->packet_number) - 1 &&
+               current->error_flag == 0;
+    }
+    void deliver_finished_and_ask_for_idle(StreamBlock* current, int64_t now);
     void deliver(StreamBlock* block, BlockStatus status, int64_t now);
     void write_recive_data(StreamBlock* block, int64_t now);
     void count_delivery(const StreamBlock* block);
