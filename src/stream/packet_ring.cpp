@@ -32,8 +32,6 @@ constexpr uint32_t kBlockRetireMs = 2;
 constexpr uint32_t kMinBlocks = 16;
 constexpr uint32_t kMaxBlocks = 256;   // 256 MiB: a bound whatever a camera claims
 constexpr uint32_t kFrameSize = 2048;  // what the kernel counts frames in; datagrams may be larger
-constexpr size_t kIpHeaderMin = 20;
-constexpr size_t kUdpHeader = 8;
 
 std::atomic<bool> g_ring_allowed{true};
 
@@ -200,39 +198,6 @@ uint32_t PacketRing::PacketCount(const uint8_t* block) {
 
 const uint8_t* PacketRing::FirstPacket(const uint8_t* block) {
     return block + reinterpret_cast<const tpacket_block_desc*>(block)->hdr.bh1.offset_to_first_pkt;
-}
-
-const uint8_t* PacketRing::NextPacket(const uint8_t* packet_header) {
-    return packet_header + reinterpret_cast<const tpacket3_hdr*>(packet_header)->tp_next_offset;
-}
-
-// The UDP payload of one ring entry; false for anything the filter should not have let through, a
-// datagram the ring cut short, or a copy of one of our own packets.
-bool PacketRing::PayloadOf(const uint8_t* packet_header, Datagram* datagram) {
-    const auto* header = reinterpret_cast<const tpacket3_hdr*>(packet_header);
-    const auto* link =
-        reinterpret_cast<const sockaddr_ll*>(packet_header + TPACKET_ALIGN(sizeof(tpacket3_hdr)));
-    if (link->sll_pkttype == PACKET_OUTGOING) return false;
-    const uint8_t* ip = packet_header + header->tp_net;
-    const size_t captured = header->tp_snaplen;
-    if (captured < kIpHeaderMin || header->tp_snaplen < header->tp_len) return false;
-    const size_t ip_header = static_cast<size_t>(ip[0] & 0x0F) * 4;
-    if (ip_header < kIpHeaderMin || captured < ip_header + kUdpHeader) return false;
-    const size_t udp_length = (static_cast<size_t>(ip[ip_header + 4]) << 8) | ip[ip_header + 5];
-    if (udp_length < kUdpHeader || ip_header + udp_length > captured) return false;
-    // The ring sees datagrams before the kernel's UDP layer checks them. Where the kernel (or the
-    // adapter) has not vouched for the checksum, it is checked here, so that a damaged datagram is
-    // dropped (and asked for again) exactly as the UDP socket would drop it.
-    constexpr uint32_t kChecksumVouched = TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY;
-    if ((header->tp_status & kChecksumVouched) == 0 && !UdpChecksumHolds(ip, ip_header, udp_length)) {
-        ++checksum_failures_;
-        return false;
-    }
-    datagram->sender = (static_cast<uint32_t>(ip[12]) << 24) | (static_cast<uint32_t>(ip[13]) << 16) |
-                       (static_cast<uint32_t>(ip[14]) << 8) | ip[15];
-    datagram->bytes = ip + ip_header + kUdpHeader;
-    datagram->length = static_cast<int>(udp_length - kUdpHeader);
-    return true;
 }
 
 }  // namespace tavi::stream
