@@ -8,9 +8,9 @@
 // Runs inside scripts/netns-run.sh with one camera on a 9000-byte segment, bandwidth unlimited:
 //   scripts/netns-run.sh --adapter tvb0,169.254.40.1/16,mtu=9000
 //       --camera "tvb0,169.254.40.2/16,--bandwidth 0" -- build/bench/stream_throughput [seconds]
-// (one command line). With "--ring-pairs N [frames/s]" after the seconds, only ours and Aravis on
-// packet sockets at 1500-byte packets, taking turns N times, and their medians; a frame rate that both
-// reach compares them at the same data rate, on which the cost per GB depends.
+// (one command line). With "--ring-pairs N [frames/s [packet size]]" after the seconds, only ours and
+// Aravis on packet sockets (1500-byte packets unless given), taking turns N times, and their medians;
+// a frame rate that both reach compares them at the same data rate, on which the cost per GB depends.
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -295,10 +295,9 @@ double Median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// Ours and Aravis, both on packet sockets at 1500-byte packets, taking turns `pairs` times, so that
-// the machine's drift between runs falls on both alike; each row, then the medians of the receive
-// thread's CPU per GB.
-int RingPairs(uint32_t address, double seconds, int pairs, int frame_rate) {
+// Ours and Aravis, both on packet sockets, taking turns `pairs` times, so that the machine's drift
+// between runs falls on both alike; each row, then the medians of the receive thread's CPU per GB.
+int RingPairs(uint32_t address, double seconds, int pairs, int frame_rate, int packet_size) {
 #ifdef TAVI_BENCH_WITH_ARAVIS
     OurCamera camera;
     if (!camera.Connect(address)) {
@@ -308,12 +307,12 @@ int RingPairs(uint32_t address, double seconds, int pairs, int frame_rate) {
     std::vector<double> ours, theirs;
     for (int pair = 0; pair < pairs; ++pair) {
         // Aravis streams at the rate the camera was left with.
-        const Row our_row =
-            camera.Stream(0, kPixelCoord3D_ABC16, 1500, seconds, "Coord3D_ABC16 1280x1024", frame_rate);
+        const Row our_row = camera.Stream(0, kPixelCoord3D_ABC16, packet_size, seconds,
+                                          "Coord3D_ABC16 1280x1024", frame_rate);
         PrintRow(our_row);
         ours.push_back(PerGigabyte(our_row.thread_cpu, our_row));
         camera.Disconnect();
-        const Row their_row = AravisStream(std::getenv("TAVI_CAMERA_0_IP"), 1500, true, seconds);
+        const Row their_row = AravisStream(std::getenv("TAVI_CAMERA_0_IP"), packet_size, true, seconds);
         PrintRow(their_row);
         theirs.push_back(PerGigabyte(their_row.thread_cpu, their_row));
         if (!camera.Connect(address)) return 1;
@@ -323,7 +322,7 @@ int RingPairs(uint32_t address, double seconds, int pairs, int frame_rate) {
                 Median(theirs));
     return 0;
 #else
-    (void)address, (void)seconds, (void)pairs, (void)frame_rate;
+    (void)address, (void)seconds, (void)pairs, (void)frame_rate, (void)packet_size;
     std::printf("(built without Aravis: install libaravis-dev for paired runs)\n");
     return 2;
 #endif
@@ -391,7 +390,8 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[2], kUnprivilegedRows) == 0) return UnprivilegedRows(address, seconds);
     if (argc > 3 && std::strcmp(argv[2], kRingPairs) == 0)
         return RingPairs(address, seconds, std::max(1, std::atoi(argv[3])),
-                         argc > 4 ? std::max(1, std::atoi(argv[4])) : kFullRate);
+                         argc > 4 ? std::max(1, std::atoi(argv[4])) : kFullRate,
+                         argc > 5 ? std::max(576, std::atoi(argv[5])) : 1500);
     std::printf("%-22s %-22s %6s %9s %9s %8s %13s %13s  %s\n", "receiver", "stream", "packet", "frames/s",
                 "MiB/s", "failed", "thread s/GB", "system s/GB", "notes");
     struct Config {
