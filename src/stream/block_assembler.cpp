@@ -563,7 +563,12 @@ BlockStatus BlockAssembler::finished_status(const StreamBlock* block, int64_t no
     return kBlockInProgress;
 }
 
-void BlockAssembler::deliver_finished_and_ask_for_idle(StreamBlock* current, int64_t now) {
+void BlockAssembler::check_block_complete(StreamBlock* current, int64_t now) {
+    // What nearly every datagram finds: its block is the only one open, so nothing else can be
+    // delivered or idle, and the block itself is still in progress.
+    if (all_blocks_.size() == 1 && all_blocks_.front() == current &&
+        finished_status(current, now) == kBlockInProgress)
+        return;
     while (!all_blocks_.empty()) {
         StreamBlock* head = all_blocks_.front();
         const BlockStatus status = finished_status(head, now);

@@ -89,9 +89,7 @@ class BlockAssembler {
     void count_foreign_datagram();
     // Delivers the blocks that are finished, oldest first, and asks again for the idle ones' gaps.
     // `current` is the block of the datagram just served, if any.
-    void check_block_complete(StreamBlock* current, int64_t now) {
-        if (!only_current_block_in_progress(current, now)) deliver_finished_and_ask_for_idle(current, now);
-    }
+    void check_block_complete(StreamBlock* current, int64_t now);
     // Delivers every open block as flushed (the thread is ending).
     void flush_blocks(int64_t now);
     void sendto_stream_source_data();
@@ -130,16 +128,6 @@ class BlockAssembler {
     bool request_run(StreamBlock* block, uint32_t first, uint32_t last, int64_t now);
     void send_packet_request(uint32_t block_id, uint32_t first, uint32_t last);
     BlockStatus finished_status(const StreamBlock* block, int64_t now) const;
-    // The block of the datagram just served is the only one open and can be neither finished nor
-    // idle: it lacks packets, had no error packet, and was updated now. What the check finds after
-    // nearly every datagram, found without reading a setting.
-    bool only_current_block_in_progress(const StreamBlock* current, int64_t now) const {
-        return current != nullptr && all_blocks_.size() == 1 && all_blocks_.front() == current &&
-               current->update_time_us == now &&
-               current->last_valid_packet != static_cast<int64_t>(current->packet_number) - 1 &&
-               current->error_flag == 0;
-    }
-    void deliver_finished_and_ask_for_idle(StreamBlock* current, int64_t now);
     void deliver(StreamBlock* block, BlockStatus status, int64_t now);
     void write_recive_data(StreamBlock* block, int64_t now);
     void count_delivery(const StreamBlock* block);
