@@ -43,7 +43,8 @@ constexpr uint32_t kCmosStride = 0x100;
 constexpr int kFullWidth = 1280;
 constexpr int kFullHeight = 1024;
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr int kFullRate = 60;  // more than the camera reaches at full size on this machine
+constexpr int kFullRate = 60;         // more than the camera reaches at full size on this machine
+constexpr int kSmallestPacket = 576;  // the least an IPv4 host must take whole
 constexpr double kGB = 1e9;
 
 // ---- CPU accounting from /proc --------------------------------------------------------------------
@@ -391,7 +392,7 @@ int main(int argc, char** argv) {
     if (argc > 3 && std::strcmp(argv[2], kRingPairs) == 0)
         return RingPairs(address, seconds, std::max(1, std::atoi(argv[3])),
                          argc > 4 ? std::max(1, std::atoi(argv[4])) : kFullRate,
-                         argc > 5 ? std::max(576, std::atoi(argv[5])) : 1500);
+                         argc > 5 ? std::max(kSmallestPacket, std::atoi(argv[5])) : 1500);
     std::printf("%-22s %-22s %6s %9s %9s %8s %13s %13s  %s\n", "receiver", "stream", "packet", "frames/s",
                 "MiB/s", "failed", "thread s/GB", "system s/GB", "notes");
     struct Config {
