@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace tavi::stream {
@@ -16,6 +17,7 @@ DatagramBatch::DatagramBatch(size_t slots) {
     headers_.resize(slots);
     vectors_.resize(slots);
     senders_.resize(slots);
+    controls_.resize(slots);
 }
 
 DatagramBatch::~DatagramBatch() { std::free(memory_); }
@@ -29,6 +31,8 @@ int DatagramBatch::Receive(int socket) {
         header.msg_namelen = sizeof(sockaddr_in);
         header.msg_iov = &vectors_[i];
         header.msg_iovlen = 1;
+        header.msg_control = controls_[i].bytes;
+        header.msg_controllen = sizeof controls_[i].bytes;
         headers_[i].msg_len = 0;
     }
     int received;
@@ -37,7 +41,27 @@ int DatagramBatch::Receive(int socket) {
                               nullptr);
     } while (received < 0 && errno == EINTR);
     if (received < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    arrival_clock_.StartRun();
     return received;
+}
+
+int64_t DatagramBatch::arrival_us(int i) {
+    msghdr& header = headers_[i].msg_hdr;
+    for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
+         control = CMSG_NXTHDR(&header, control)) {
+        if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SCM_TIMESTAMPNS &&
+            control->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
+            return arrival_clock_.MonotonicOf(stamp.tv_sec, stamp.tv_nsec);
+        }
+    }
+    return arrival_clock_.Unstamped();
+}
+
+bool DatagramBatch::ArrivalStamps(int socket) {
+    const int on = 1;
+    return setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
 }
 
 uint32_t DatagramBatch::sender(int i) const {

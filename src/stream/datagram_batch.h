@@ -1,13 +1,17 @@
 #pragma once
 // Receives the datagrams waiting on a socket in one system call (recvmmsg), each into its own slot,
-// with its sender. The slots live as long as the batch: nothing is allocated per datagram.
+// with its sender and, where the socket stamps them (ArrivalStamps), its arrival. The slots live as
+// long as the batch: nothing is allocated per datagram.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <vector>
+
+#include "stream/arrival_clock.h"
 
 namespace tavi::stream {
 
@@ -26,12 +30,25 @@ class DatagramBatch {
     const uint8_t* data(int i) const { return memory_ + static_cast<size_t>(i) * kSlotSize; }
     int length(int i) const { return static_cast<int>(headers_[i].msg_len); }
     uint32_t sender(int i) const;  // host order
+    // When datagram `i` arrived, on the monotonic clock in microseconds; for a socket that does not
+    // stamp its datagrams, the moment the batch was received.
+    int64_t arrival_us(int i);
+
+    // Asks the kernel to stamp each datagram of `socket` with its arrival; false when it refuses.
+    static bool ArrivalStamps(int socket);
 
   private:
+    // Room for one SCM_TIMESTAMPNS message per datagram.
+    struct ControlSpace {
+        alignas(cmsghdr) uint8_t bytes[CMSG_SPACE(sizeof(timespec))];
+    };
+
     uint8_t* memory_ = nullptr;
     std::vector<mmsghdr> headers_;
     std::vector<iovec> vectors_;
     std::vector<sockaddr_in> senders_;
+    std::vector<ControlSpace> controls_;
+    ArrivalClock arrival_clock_;
 };
 
 // What a wait on the receiving socket found.

@@ -154,6 +154,7 @@ bool PacketRing::Open(uint32_t local_address, uint16_t local_port, uint64_t ring
     request.tp_frame_size = kFrameSize;
     request.tp_frame_nr = static_cast<unsigned>(block_size_ / kFrameSize * block_count_);
     request.tp_retire_blk_tov = kBlockRetireMs;
+    arrival_clock_ = ArrivalClock();
     bool ready = AttachStreamFilter(socket_, local_address, local_port) &&
                  setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) == 0 &&
                  setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) == 0;

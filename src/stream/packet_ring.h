@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stream/arrival_clock.h"
+
 namespace tavi::stream {
 
 class PacketRing {
@@ -29,8 +31,9 @@ class PacketRing {
     uint64_t checksum_failures() const { return checksum_failures_; }
 
     // Hands the UDP payload of every datagram the kernel has passed over, in arrival order, to
-    // `serve(bytes, length, sender)` (sender in host order), and gives the blocks back, running
-    // `after_block()` after each. The number of datagrams served.
+    // `serve(bytes, length, sender, arrival_us)` (sender in host order, arrival on the monotonic
+    // clock in microseconds), and gives the blocks back, running `after_block()` after each. The
+    // number of datagrams served.
     template <class Serve, class AfterBlock>
     int Drain(Serve&& serve, AfterBlock&& after_block);
     template <class Serve>
@@ -57,6 +60,8 @@ class PacketRing {
 
     static constexpr size_t kIpHeaderMin = 20;
     static constexpr size_t kUdpHeader = 8;
+
+    ArrivalClock arrival_clock_;
 
     int socket_ = -1;
     uint8_t* ring_ = nullptr;
@@ -108,11 +113,14 @@ int PacketRing::Drain(Serve&& serve, AfterBlock&& after_block) {
     for (uint32_t turn = 0; turn < block_count_; ++turn) {
         uint8_t* block = ReadyBlock();
         if (block == nullptr) break;
+        arrival_clock_.StartRun();
         const uint8_t* packet = FirstPacket(block);
         for (uint32_t i = PacketCount(block); i > 0; --i, packet = NextPacket(packet)) {
             Datagram datagram;
             if (!PayloadOf(packet, &datagram)) continue;
-            serve(datagram.bytes, datagram.length, datagram.sender);
+            const auto* header = reinterpret_cast<const tpacket3_hdr*>(packet);
+            serve(datagram.bytes, datagram.length, datagram.sender,
+                  arrival_clock_.MonotonicOf(header->tp_sec, header->tp_nsec));
             ++served;
         }
         ReleaseBlock(block);

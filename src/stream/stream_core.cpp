@@ -158,13 +158,14 @@ void StreamCore::loop() {
         if (through_ring_) {
             // The socket beside the ring is tended after every block, so that it never overflows
             // (and counts errors) while a long run of blocks is served.
-            count = ring_.Drain([&](const uint8_t* bytes, int length,
-                                    uint32_t sender) { serve_datagram(bytes, length, sender, now); },
-                                [&] { socket_beside_ring_.Tend(); });
+            count =
+                ring_.Drain([&](const uint8_t* bytes, int length, uint32_t sender,
+                                int64_t arrival_us) { serve_datagram(bytes, length, sender, arrival_us); },
+                            [&] { socket_beside_ring_.Tend(); });
         } else {
             count = batch.Receive(peers_.data_socket);
             for (int i = 0; i < count; ++i)
-                serve_datagram(batch.data(i), batch.length(i), batch.sender(i), now);
+                serve_datagram(batch.data(i), batch.length(i), batch.sender(i), batch.arrival_us(i));
         }
         if (count <= 0) {
             TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.",
@@ -200,6 +201,12 @@ bool StreamCore::open_packet_ring() {
                       "[function:GigeStream] Receiving through the UDP socket (%s; packet size %u, MTU %d). "
                       "channel_index_: %d.",
                       refusal, packet_size, mtu, channel);
+        if (!DatagramBatch::ArrivalStamps(peers_.data_socket)) {
+            TAVI_LOG_WARNING(config.log,
+                             "[function:GigeStream] The data socket does not stamp arrivals; time-outs count "
+                             "from when datagrams are served. channel_index_: %d.",
+                             channel);
+        }
         return false;
     }
     socket_beside_ring_.Adopt(peers_.data_socket);
@@ -221,19 +228,20 @@ void StreamCore::serve_queued_on_socket(DatagramBatch& batch, int64_t now) {
     }
 }
 
-// One datagram in arrival order, as if it had been received alone; only the camera's are used.
-void StreamCore::serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t now) {
+// One datagram in arrival order, as if it had been received alone at `arrival_us`; only the camera's
+// are used.
+void StreamCore::serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t arrival_us) {
     TAVI_LOG_DEBUG(config.log, "[function:loop] chanel: %d, the data that recvfrom: %d.",
                    config.channel_index, length);
     StreamBlock* current = nullptr;
     if (length > 0) {
         if (sender == peers_.camera_address) {
-            current = assembler_.process_packet(bytes, length, now);
+            current = assembler_.process_packet(bytes, length, arrival_us);
         } else {
             assembler_.count_foreign_datagram();
         }
     }
-    assembler_.check_block_complete(current, now);
+    assembler_.check_block_complete(current, arrival_us);
 }
 
 }  // namespace tavi::stream

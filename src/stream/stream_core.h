@@ -36,7 +36,7 @@ class StreamCore {
     void loop();
     bool open_packet_ring();
     void serve_queued_on_socket(DatagramBatch& batch, int64_t now);
-    void serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t now);
+    void serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t arrival_us);
 
     BlockAssembler assembler_;
     StreamPeers peers_;

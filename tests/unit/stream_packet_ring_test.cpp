@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "net/udp_socket.h"
@@ -37,7 +38,7 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
     std::vector<Received> sent;
     std::vector<Received> got;
     const auto drain = [&] {
-        ring.Drain([&](const uint8_t* bytes, int length, uint32_t sender) {
+        ring.Drain([&](const uint8_t* bytes, int length, uint32_t sender, int64_t) {
             got.push_back({Bytes(bytes, bytes + length), sender});
         });
     };
@@ -61,6 +62,44 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
         ASSERT_EQ(got[i].bytes, sent[i].bytes) << "datagram " << i;
         ASSERT_EQ(got[i].sender, sent[i].sender) << "datagram " << i;
     }
+}
+
+int64_t SteadyMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A receive thread that comes late to its ring (a long run of blocks before, or the scheduler)
+// still learns when each datagram came, so that its time-outs count from there.
+TEST(PacketRing, ArrivalTimesAreWhenDatagramsCameNotWhenTheyAreServed) {
+    const uint32_t local = tavi::test::Loopback(0, 0, 1);
+    tavi::test::UdpEndpoint receiver(local, 0);
+    tavi::stream::PacketRing ring;
+    if (!ring.Open(local, receiver.port(), 1 << 20)) GTEST_SKIP() << "packet sockets need CAP_NET_RAW";
+    tavi::test::UdpEndpoint camera(tavi::test::ProcessLoopback(2), 0);
+
+    std::vector<int64_t> sent_us;
+    for (int burst = 0; burst < 3; ++burst) {
+        for (int i = 0; i < 5; ++i) {
+            sent_us.push_back(SteadyMicroseconds());
+            camera.SendTo(local, receiver.port(), Bytes(100, static_cast<uint8_t>(i)));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    std::vector<int64_t> arrivals;
+    const int64_t served_from = SteadyMicroseconds();
+    ring.Drain([&](const uint8_t*, int, uint32_t, int64_t arrival_us) { arrivals.push_back(arrival_us); });
+    ASSERT_EQ(arrivals.size(), sent_us.size());
+    constexpr int64_t kStampSlackUs = 1000;  // two clocks read a moment apart, cut to microseconds
+    for (size_t i = 0; i < arrivals.size(); ++i) {
+        EXPECT_GE(arrivals[i], sent_us[i] - kStampSlackUs) << "datagram " << i;
+        EXPECT_LE(arrivals[i], served_from) << "datagram " << i;
+        if (i > 0) {
+            EXPECT_GE(arrivals[i], arrivals[i - 1]);
+        }
+    }
+    // The first burst came some 120 ms before it was served, and is stamped so.
+    EXPECT_LT(arrivals.front(), served_from - 100'000);
 }
 
 // The socket beside the ring keeps only headers and is emptied however many wait: more than one

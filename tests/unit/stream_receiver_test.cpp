@@ -2,11 +2,15 @@
 // capture calls, the resend round trip, stray senders, the caller-side settings and the null object.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "TaviSDK/GigeStream.h"
@@ -53,7 +57,7 @@ class StreamTest : public ::testing::TestWithParam<bool> {
         info_.cloud_unit = 16;
         stream_ = std::make_unique<GigeStream>(&info_, 2, data_socket_, static_cast<int>(kAdapter),
                                                static_cast<int>(camera_.address()), camera_.source_port(),
-                                               data_port_, kPacketPayload, 1'000'000'000, nullptr);
+                                               data_port_, kPacketPayload, 1'000'000'000, &log_);
     }
 
     void SendFrame(uint16_t block_id, const std::set<uint32_t>& drop = {}) {
@@ -86,6 +90,7 @@ class StreamTest : public ::testing::TestWithParam<bool> {
     }
 
     tavi::test::ScriptedGvspCamera camera_;
+    cameralog log_;  // closed unless a test opens it; outlives the stream
     int data_socket_ = -1;
     uint16_t data_port_ = 0;
     DataStreamPrivateInfo info_{};
@@ -163,6 +168,39 @@ TEST_P(StreamTest, WithResendOffAFrameArrivesIncompleteWithItsGapZeroed) {
     std::fill(expected.begin() + 2 * kPacketPayload, expected.begin() + 3 * kPacketPayload, 0);
     EXPECT_EQ(caller.bytes, expected);
     EXPECT_FALSE(camera_.NextResend(50).has_value());
+}
+
+// A receive thread kept from its datagrams (here by its log, which a test can hold; elsewhere by the
+// scheduler or a long backlog) serves them later by when they arrived. A newer frame's leader that
+// came before the block time-out, though served after it, does not end the frame still waiting for
+// its resent packet, which came right behind.
+TEST_P(StreamTest, DatagramsServedLateCountTheirTimeOutsFromTheirArrival) {
+    const std::string log_name = "late" + std::to_string(getpid()) + (GetParam() ? "ring" : "udp");
+    LogSwitches::debug = 1;
+    ASSERT_EQ(log_open(&log_, log_name.c_str()), 0);
+    ASSERT_EQ(stream_->SetBlockTimeout(200'000), 0);
+    SendFrame(1, {4});
+    ASSERT_TRUE(camera_.NextResend(kWaitMs).has_value());
+    {
+        // The thread stops at its next log line, an idle pass's within 10 ms.
+        std::lock_guard<std::mutex> held(log_.lock);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const auto next = FramePackets(2, FramePattern(kPayloadSize, 2), kPacketPayload, Leader());
+        camera_.SendTo(kAdapter, data_port_, next[0]);
+        const Bytes image = FramePattern(kPayloadSize, 1);
+        camera_.SendTo(
+            kAdapter, data_port_,
+            tavi::test::GvspPayload(1, 4, image.data() + 3 * kPacketPayload, kPacketPayload, 0x0100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    CallerFrame caller;
+    ASSERT_EQ(stream_->TimeoutCapture(&caller.frame, kWaitMs * 1000), 0);
+    EXPECT_EQ(caller.frame.block_id, 1u);
+    EXPECT_EQ(caller.frame.reserved, 0u);
+    EXPECT_EQ(caller.bytes, FramePattern(kPayloadSize, 1));
+    log_close(&log_);
+    LogSwitches::AllOff();
+    std::remove((log_name + ".log").c_str());
 }
 
 // The buffers' way back is checked step by step in EndingTheStreamFreesTheBuffersOfOpenBlocksAndBothQueues;
