@@ -11,15 +11,22 @@
 
 namespace tavi::stream {
 
+// Microseconds of a clock that never steps, for durations and time-outs.
+inline int64_t MonotonicMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 class ArrivalClock {
   public:
     // Starts counting at the moment nothing can have arrived before: the receiver's opening.
-    explicit ArrivalClock(int64_t opened_us = MonotonicNow()) : run_now_us_(opened_us), last_us_(opened_us) {}
+    explicit ArrivalClock(int64_t opened_us = MonotonicMicroseconds())
+        : run_now_us_(opened_us), last_us_(opened_us) {}
 
     // Reads both clocks once before a run of datagrams that all arrived before this moment.
     void StartRun() {
         using namespace std::chrono;
-        StartRunAt(MonotonicNow(),
+        StartRunAt(MonotonicMicroseconds(),
                    duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
     }
     // The same with the two clocks' readings given (tests step the wall clock with it).
@@ -45,11 +52,6 @@ class ArrivalClock {
     }
 
   private:
-    static int64_t MonotonicNow() {
-        using namespace std::chrono;
-        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-    }
-
     int64_t run_now_us_;
     int64_t wall_to_monotonic_us_ = 0;
     int64_t last_us_;

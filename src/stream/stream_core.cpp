@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 
-#include <chrono>
 #include <system_error>
 
 #include "net/gvcp_protocol.h"
@@ -30,11 +29,6 @@ uint64_t RingBytesFor(const AssemblerConfig& config, uint32_t frames) {
     return (payload + datagrams * kRingBytesPerDatagram) * frames;
 }
 }  // namespace
-
-int64_t MonotonicMicroseconds() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 StreamCore::StreamCore(const AssemblerConfig& stream_config, const StreamPeers& peers,
                        uint32_t adapter_address)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "stream/arrival_clock.h"
 #include "stream/block_assembler.h"
 #include "stream/datagram_batch.h"
 #include "stream/packet_ring.h"
@@ -49,8 +50,5 @@ class StreamCore {
     int start_code_ = 0;
     bool data_socket_closed_ = false;
 };
-
-// Microseconds of a clock that never steps, for durations and time-outs.
-int64_t MonotonicMicroseconds();
 
 }  // namespace tavi::stream

@@ -19,16 +19,10 @@
 #include "support/cloud_frame.h"
 #include "support/e2e_camera.h"
 #include "support/fake_camera.h"
+#include "support/sanitized_build.h"
 #include "support/temp_dir.h"
 
 // The sanitizers bring their own operator new; a replacement here would take their checks away.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TAVI_SANITIZED_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TAVI_SANITIZED_ALLOCATOR 1
-#endif
-#endif
 
 namespace {
 
@@ -41,7 +35,7 @@ struct AllocationSwitch {
 };
 thread_local AllocationSwitch allocation_switch;
 
-#ifndef TAVI_SANITIZED_ALLOCATOR
+#ifndef TAVI_SANITIZED_BUILD
 void* Allocate(std::size_t size) noexcept {
     ++allocation_switch.seen;
     if (allocation_switch.pass > 0) {
@@ -56,7 +50,7 @@ void* Allocate(std::size_t size) noexcept {
 
 }  // namespace
 
-#ifndef TAVI_SANITIZED_ALLOCATOR
+#ifndef TAVI_SANITIZED_BUILD
 // The replacement pairs malloc with free by design; GCC, seeing both inlined, takes it for a mismatch.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -96,7 +90,7 @@ auto WithFailingAllocations(long pass, long fail, Work&& work) {
 class NoThrowInterfaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef TAVI_SANITIZED_ALLOCATOR
+#ifdef TAVI_SANITIZED_BUILD
         GTEST_SKIP() << "the sanitizer's operator new cannot be replaced to fail on request";
 #endif
         LogSwitches::error = 1;
