@@ -112,7 +112,7 @@ void StreamCore::loop() {
     }
     TAVI_LOG_DEBUG(config.log, "[function:loop] Packet payload size is: %d, thread exit is %d.",
                    config.packet_payload_size, exit_flag_.load());
-    if (through_ring_) serve_queued_on_socket(batch, MonotonicMicroseconds());
+    if (through_ring_) serve_queued_on_socket(batch);
     const int waited_socket = through_ring_ ? ring_.descriptor() : peers_.data_socket;
     const StreamSettings& settings = shared.settings;
     bool link_error_reported = false;
@@ -213,11 +213,12 @@ bool StreamCore::open_packet_ring() {
 // The UDP socket beside the ring, once before the first wait: datagrams that reached it before it kept
 // only headers are served (the ring may hold them too: they then count as duplicates). From then on
 // it holds headers alone, which the socket beside the ring disposes of.
-void StreamCore::serve_queued_on_socket(DatagramBatch& batch, int64_t now) {
+void StreamCore::serve_queued_on_socket(DatagramBatch& batch) {
     int count;
     while ((count = batch.Receive(peers_.data_socket)) > 0) {
         for (int i = 0; i < count; ++i) {
-            if (batch.length(i) > 0) serve_datagram(batch.data(i), batch.length(i), batch.sender(i), now);
+            if (batch.length(i) > 0)
+                serve_datagram(batch.data(i), batch.length(i), batch.sender(i), batch.arrival_us(i));
         }
     }
 }

@@ -36,7 +36,7 @@ class StreamCore {
     int open_resend_socket();
     void loop();
     bool open_packet_ring();
-    void serve_queued_on_socket(DatagramBatch& batch, int64_t now);
+    void serve_queued_on_socket(DatagramBatch& batch);
     void serve_datagram(const uint8_t* bytes, int length, uint32_t sender, int64_t arrival_us);
 
     BlockAssembler assembler_;

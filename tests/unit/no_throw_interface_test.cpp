@@ -22,8 +22,6 @@
 #include "support/sanitized_build.h"
 #include "support/temp_dir.h"
 
-// The sanitizers bring their own operator new; a replacement here would take their checks away.
-
 namespace {
 
 // Allocations on this thread: the first `pass` succeed, the `fail` after them fail. Both 0 by
@@ -50,6 +48,7 @@ void* Allocate(std::size_t size) noexcept {
 
 }  // namespace
 
+// The sanitizers bring their own operator new; a replacement here would take their checks away.
 #ifndef TAVI_SANITIZED_BUILD
 // The replacement pairs malloc with free by design; GCC, seeing both inlined, takes it for a mismatch.
 #if defined(__GNUC__) && !defined(__clang__)

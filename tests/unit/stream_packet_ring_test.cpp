@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/udp_socket.h"
+#include "stream/arrival_clock.h"
 #include "stream/datagram_batch.h"
 #include "stream/packet_ring.h"
 #include "stream/socket_beside_ring.h"
@@ -64,11 +65,6 @@ TEST(PacketRing, CarriesOnlyDatagramsToItsPortInOrderWithTheirSenders) {
     }
 }
 
-int64_t SteadyMicroseconds() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 // A receive thread that comes late to its ring (a long run of blocks before, or the scheduler)
 // still learns when each datagram came, so that its time-outs count from there.
 TEST(PacketRing, ArrivalTimesAreWhenDatagramsCameNotWhenTheyAreServed) {
@@ -81,13 +77,13 @@ TEST(PacketRing, ArrivalTimesAreWhenDatagramsCameNotWhenTheyAreServed) {
     std::vector<int64_t> sent_us;
     for (int burst = 0; burst < 3; ++burst) {
         for (int i = 0; i < 5; ++i) {
-            sent_us.push_back(SteadyMicroseconds());
+            sent_us.push_back(tavi::stream::MonotonicMicroseconds());
             camera.SendTo(local, receiver.port(), Bytes(100, static_cast<uint8_t>(i)));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
     std::vector<int64_t> arrivals;
-    const int64_t served_from = SteadyMicroseconds();
+    const int64_t served_from = tavi::stream::MonotonicMicroseconds();
     ring.Drain([&](const uint8_t*, int, uint32_t, int64_t arrival_us) { arrivals.push_back(arrival_us); });
     ASSERT_EQ(arrivals.size(), sent_us.size());
     constexpr int64_t kStampSlackUs = 1000;  // two clocks read a moment apart, cut to microseconds
